@@ -1,0 +1,22 @@
+// The load calculation, the results report and the debug dump of the study.
+// They read the prepared model and never the XML.
+#ifndef KPM_CALC_CALC_H
+#define KPM_CALC_CALC_H
+
+#include <cstdio>
+
+#include "study/study.h"
+
+// Fills the figures of every Results record and of the load factors it holds.
+// 0 on success; 1 for a null study or an empty results list (with its line).
+int calc_kpm(LoadStudy *z);
+
+// Writes the report to z->outfile, or to standard output when it is null.
+// A report file that cannot be opened, written or closed prints its line and
+// ends the process with status 1.
+void print_results(LoadStudy *z);
+
+// Lists the prepared study on stream for debugging; does not flush.
+void print_study(FILE *stream, LoadStudy *z);
+
+#endif

@@ -1,0 +1,95 @@
+// The study model, its allocators, the study file reader and the preparation
+// that orders, links and checks the model and builds one result per pair of
+// conditions. Nothing of the model is ever freed: it lives until exit.
+#ifndef KPM_STUDY_STUDY_H
+#define KPM_STUDY_STUDY_H
+
+struct OperationalCondition {
+  char *name;                 // from the text of a <name> element; never null or empty
+  int order;                  // sort key, from its order attribute; 0 without one
+  OperationalCondition *next;
+};
+
+struct AmbientCondition {
+  char *name;                 // as for an operational condition
+  int order;
+  AmbientCondition *next;
+};
+
+struct LoadFactor;
+
+struct Load {
+  char *name;            // may be null
+  char *swbs;            // classification code, free text; may be null
+  double connected_load; // kW; default 0.0
+  double peak_fraction;  // share of the connected load drawn at peak; default 1.0
+  double power_factor;   // default 1.0
+  LoadFactor *lf;        // load factors, reverse of file order
+  Load *next;
+};
+
+struct LoadFactor {
+  Load *ld;                 // owning load
+  char *oc_name;            // value of the oc attribute
+  OperationalCondition *oc; // linked by name during preparation
+  char *ac_name;            // value of the ac attribute
+  AmbientCondition *ac;     // linked by name during preparation
+  double loadfactor;        // default -1.0
+  double lf_load;           // kW, connected_load * loadfactor
+  double kpm;               // operating factor; default -1.0
+  double kpm_load;          // kW, operating load
+  LoadFactor *next;         // next load factor of the same load
+};
+
+struct Results {
+  OperationalCondition *oc;
+  AmbientCondition *ac;
+  double total_connected_load; // kW, of the loads running under the pair
+  double total_lf_load;        // kW
+  double total_operating_load; // kW
+  double total_lf;             // total_lf_load / total_connected_load
+  double total_kpm;            // total_operating_load / total_connected_load
+  LoadFactor **lfs;            // the pair's load factors, at most one per load, in load-list order
+  int nbr_lf;                  // filled entries at the front of lfs
+  Results *next;
+};
+
+struct LoadStudy {
+  char *xmlfile; // study file path: the command-line argument itself, not a copy; may be null
+  char *outfile; // report path (copy); null means standard output
+  int debug;     // 1: debug traces on standard output
+  char *name;    // study name; may be null
+  OperationalCondition *oc;
+  int nbr_oc;
+  AmbientCondition *ac;
+  int nbr_ac;
+  Load *ld;
+  int nbr_ld;
+  Results *r;    // one record per pair, operational condition first
+};
+
+// Clears every field but xmlfile, outfile and debug. 1 for a null study, else 0.
+int init_kpm(LoadStudy *z);
+
+// Allocators: a zero-filled record with its defaults. Never null: out of
+// memory prints its own line and ends the process with status 1.
+OperationalCondition *alloc_OperationalCondition(void);
+AmbientCondition *alloc_AmbientCondition(void);
+Load *alloc_Load(void);
+LoadFactor *alloc_LoadFactor(void);
+Results *alloc_Results(void);
+
+// Lower-cases the ASCII letters of s in place; null does nothing.
+void lowerstring(char *s);
+
+// Reads z->xmlfile into the model and prepares it. 0 on success; -1 no study,
+// 1 no file named or the preparation failed, 2 cannot open, 3 XML errors,
+// 4 no XML item, 5 root is not <kpm>, 6 unknown tag or attribute, or a load
+// without load factors. Each failure has printed its line on standard error.
+int read_xml_file(LoadStudy *z);
+
+// Sorts the conditions, links and checks the load factors and loads, and
+// builds z->r. 0 when ready, 1 after an error line on standard error.
+int post_process_xml_file(LoadStudy *z);
+
+#endif

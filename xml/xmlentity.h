@@ -1,0 +1,89 @@
+// The XML reader: a small, forgiving reader that turns a byte stream into
+// chains of XMLENTITY trees, records problems as status codes instead of
+// stopping, and traces its steps on standard output while xml_verbose is set.
+// It knows nothing of studies; the study side only walks the trees it builds.
+#ifndef KPM_XML_XMLENTITY_H
+#define KPM_XML_XMLENTITY_H
+
+#include <cstddef>
+#include <cstdio>
+
+// Item types (the `type` field).
+enum {
+  XML_UNKNOWN = 0, // "<!" declaration that is neither comment nor CDATA; also every attribute record
+  XML_COMMENT = 1, // <!-- ... -->
+  XML_CDATA = 2,   // <![CDATA[ ... ]]>
+  XML_PI = 3,      // <? ... ?>
+  XML_ELEMENT = 4  // element
+};
+
+// Status codes: the value behind every `errflag`.
+enum {
+  XML_OK = 0,        // read cleanly
+  XML_EOF = 1,       // input ended inside an item
+  XML_MALFORMED = 2, // malformed or unsupported markup
+  XML_OVERRUN = 3,   // a text did not fit the working buffer (or nesting too deep)
+  XML_ENDTAG = 4     // "</" was read; the end tag's name and ">" are left in the stream
+};
+
+// Size of each item's working buffer; it bounds every text the reader gathers.
+const int XML_BUFFER_SIZE = 65536;
+// Elements open at once; deeper start tags are cut off with XML_OVERRUN so
+// that no input can exhaust the call stack.
+const int XML_MAX_DEPTH = 1024;
+
+struct XMLENTITY {
+  char *name;       // tag name, attribute name, or the fixed name of the item type; owned
+  char *data;       // text content, attribute value or item text; owned, may be null
+  int type;         // XML_UNKNOWN .. XML_ELEMENT
+  XMLENTITY *child; // element: first child, the rest through `next`
+  XMLENTITY *attr;  // element: first attribute, the rest through `next`
+  XMLENTITY *next;  // next record of the list this one belongs to
+  int errflag;      // status of a top-level item; 0 below the top level
+};
+
+// Trace switch of the reader: 0 at start, traces on standard output when non-zero.
+extern int xml_verbose;
+void xml_verbose_on(void);
+void xml_verbose_off(void);
+
+// Every heap block of the program is taken here (zero-filled, like calloc),
+// so that tests can make a chosen allocation fail. Returns null on failure.
+void *kpm_calloc(size_t count, size_t size);
+
+// Text for a possibly-null string given to "%s": "(null)" for null.
+// Always use it: a compiler may turn printf("%s\n", p) into puts(p), which
+// does not survive a null pointer.
+const char *str_or_null(const char *s);
+
+// New zero-filled record (type XML_UNKNOWN). Out of memory: message, exit(1).
+XMLENTITY *alloc_XMLENTITY(void);
+// Heap copy of s, null for null. Out of memory: message, exit(1).
+char *xmlcopystring(const char *s);
+// Releases e, its strings, children, attributes and every record after it on its list.
+void free_XMLENTITY(XMLENTITY *e);
+// Lower-cases e->name and, when recurse is set, the names of all records below
+// e through child lists. Attributes, data and e's own siblings are untouched.
+void lowercase_XMLENTITY(XMLENTITY *e, int recurse);
+// Lower-cases the ASCII letters of s in place; null does nothing.
+void xmllowerstring(char *s);
+// First direct child of e whose name equals name (case-sensitive), or null.
+XMLENTITY *find_XMLENTITY(XMLENTITY *e, const char *name);
+// Writes the tree below e (not its siblings) to stream (null: standard output),
+// indented by depth blanks.
+void print_XMLENTITY(FILE *stream, XMLENTITY *e, int depth);
+
+// Reads the whole stream into the document chain; *errflag gets the latest
+// non-zero status of the top-level items that yielded a record, else 0.
+// Null arguments: message, null result, *errflag untouched.
+XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag);
+// Reads one item whose "<" has just been consumed. Writes *errflag only when
+// the item ends with a non-zero status. Null arguments or no memory: exit(1).
+XMLENTITY *fget_XMLENTITY(FILE *stream, int *errflag);
+// Splits a tag text into a new element record (type left 0) with its
+// attributes. Writes NUL bytes into text. Null text gives null.
+XMLENTITY *parsetag_XMLENTITY(char *text);
+// Removes leading and trailing white space of s in place; null does nothing.
+void xmltrimstring(char *s);
+
+#endif
