@@ -7,6 +7,14 @@
 
 #include "study/study.h"
 
+// Program version, written in the report header.
+#define KPM_VERSION "1.0"
+// Build date in the report header ("Mmm dd yyyy", day padded with a blank).
+#define KPM_BUILD_DATE __DATE__
+// kW: a load whose load-factor load is at or below this is idle under a pair,
+// so it adds nothing to the totals and gets no operating factor.
+const double KPM_RUNNING_THRESHOLD = 1e-5;
+
 // Fills the figures of every Results record and of the load factors it holds.
 // 0 on success; 1 for a null study or an empty results list (with its line).
 int calc_kpm(LoadStudy *z);

@@ -36,6 +36,7 @@ void process_command_line(LoadStudy *z, int argc, char **argv) {
     // Only the letter after the dash counts; the rest of -o is the path, as written.
     switch (tolower((unsigned char)arg[1])) {
     case 'o':
+      free(z->outfile); // a later -o replaces an earlier one
       z->outfile = copystring(arg + 2);
       break;
     case 'd':

@@ -4,9 +4,6 @@
 
 #include "study/study.h"
 
-// Program version, written in the report header.
-#define KPM_VERSION "1.0"
-
 // Fills xmlfile, outfile and debug of z from the arguments. A second input
 // path prints its line and ends the process with status 1.
 void process_command_line(LoadStudy *z, int argc, char **argv);
