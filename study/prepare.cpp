@@ -1,12 +1,416 @@
-// PLACEHOLDER until the study preparation lands.
+// The study preparation: orders the conditions, links and checks every load
+// factor and load, and builds one Results record per pair of conditions.
+// Everything is linear in the number of loads and load factors: large studies
+// (hundreds of thousands of loads) must not stall here.
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "study/study.h"
+#include "xml/xmlentity.h"
+
+static void *take_zeroed(size_t count, size_t size) {
+  // calloc(0) may legally return null; never ask for nothing.
+  void *p = kpm_calloc(count ? count : 1, size);
+  if (!p) {
+    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
+    exit(1);
+  }
+  return p;
+}
+
+static int same_name(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
+
+// Sorting: the lists arrive in reverse file order. Reversing them and merge
+// sorting stably by order gives the smallest order first and equal orders in
+// file order, in O(n log n). Each record then learns its position.
+static OperationalCondition *sort_operational_conditions(OperationalCondition *list, int *count) {
+  OperationalCondition *in = nullptr;
+  while (list) {
+    OperationalCondition *next = list->next;
+    list->next = in;
+    in = list;
+    list = next;
+  }
+  for (long width = 1; in; width *= 2) {
+    OperationalCondition *head = nullptr, *tail = nullptr, *p = in;
+    int merges = 0;
+    while (p) {
+      merges++;
+      OperationalCondition *q = p;
+      long psize = 0, qsize = width;
+      while (psize < width && q) {
+        psize++;
+        q = q->next;
+      }
+      while (psize > 0 || (qsize > 0 && q)) {
+        OperationalCondition *e;
+        if (psize > 0 && (qsize == 0 || !q || p->order <= q->order)) {
+          e = p;
+          p = p->next;
+          psize--;
+        } else {
+          e = q;
+          q = q->next;
+          qsize--;
+        }
+        if (tail) tail->next = e;
+        else head = e;
+        tail = e;
+      }
+      p = q;
+    }
+    tail->next = nullptr;
+    in = head;
+    if (merges <= 1) break;
+  }
+  int n = 0;
+  for (OperationalCondition *oc = in; oc; oc = oc->next) oc->index = n++;
+  *count = n;
+  return in;
+}
+
+static AmbientCondition *sort_ambient_conditions(AmbientCondition *list, int *count) {
+  AmbientCondition *in = nullptr;
+  while (list) {
+    AmbientCondition *next = list->next;
+    list->next = in;
+    in = list;
+    list = next;
+  }
+  for (long width = 1; in; width *= 2) {
+    AmbientCondition *head = nullptr, *tail = nullptr, *p = in;
+    int merges = 0;
+    while (p) {
+      merges++;
+      AmbientCondition *q = p;
+      long psize = 0, qsize = width;
+      while (psize < width && q) {
+        psize++;
+        q = q->next;
+      }
+      while (psize > 0 || (qsize > 0 && q)) {
+        AmbientCondition *e;
+        if (psize > 0 && (qsize == 0 || !q || p->order <= q->order)) {
+          e = p;
+          p = p->next;
+          psize--;
+        } else {
+          e = q;
+          q = q->next;
+          qsize--;
+        }
+        if (tail) tail->next = e;
+        else head = e;
+        tail = e;
+      }
+      p = q;
+    }
+    tail->next = nullptr;
+    in = head;
+    if (merges <= 1) break;
+  }
+  int n = 0;
+  for (AmbientCondition *ac = in; ac; ac = ac->next) ac->index = n++;
+  *count = n;
+  return in;
+}
+
+// Name lookup without debug: the first condition of a name in the sorted list,
+// in O(1). Debug runs scan literally, since their trace shows each comparison.
+struct NameSlot {
+  const char *name; // null: empty slot
+  void *rec;        // the condition record
+};
+
+struct NameTable {
+  NameSlot *slot;
+  size_t mask; // slot count - 1, a power of two
+};
+
+// FNV-1a, 64-bit: cheap and spreads short names well.
+static size_t hash_name(const char *s) {
+  uint64_t h = 14695981039346656037ULL;
+  for (; *s; s++) {
+    h ^= (unsigned char)*s;
+    h *= 1099511628211ULL;
+  }
+  return (size_t)h;
+}
+
+// Room for n names at most half full, so probes stay short.
+static void init_name_table(NameTable *t, int n) {
+  size_t size = 4;
+  while (size < 2 * (size_t)n) size *= 2;
+  t->slot = (NameSlot *)take_zeroed(size, sizeof(NameSlot));
+  t->mask = size - 1;
+}
+
+// Keeps the first record of each name: conditions are added in sorted order.
+static void add_name(NameTable *t, const char *name, void *rec) {
+  if (!name) return;
+  size_t i = hash_name(name) & t->mask;
+  for (; t->slot[i].name; i = (i + 1) & t->mask)
+    if (strcmp(t->slot[i].name, name) == 0) return;
+  t->slot[i].name = name;
+  t->slot[i].rec = rec;
+}
+
+static void *find_name(const NameTable *t, const char *name) {
+  if (!name) return nullptr;
+  for (size_t i = hash_name(name) & t->mask; t->slot[i].name; i = (i + 1) & t->mask)
+    if (strcmp(t->slot[i].name, name) == 0) return t->slot[i].rec;
+  return nullptr;
+}
+
+// Working state of one preparation; freed before it returns.
+struct Prep {
+  int nbr_oc;          // length of the sorted oc list
+  int nbr_ac;          // length of the sorted ac list
+  size_t nbr_pairs;    // nbr_oc * nbr_ac; a pair's index is oc->index * nbr_ac + ac->index
+  NameTable oc_names;  // without debug only
+  NameTable ac_names;  // without debug only
+  int *stamp;          // per pair: serial of the latest load that used it
+  int *count;          // per pair: load factors of that load, or loads that give the pair
+};
+
+static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, const char *name) {
+  if (!z->debug) return (OperationalCondition *)find_name(&p->oc_names, name);
+  for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
+    printf("\no(%s)(%s)", str_or_null(oc->name), str_or_null(name));
+    if (same_name(oc->name, name)) return oc;
+  }
+  return nullptr;
+}
+
+static AmbientCondition *find_ambient_condition(LoadStudy *z, Prep *p, const char *name) {
+  if (!z->debug) return (AmbientCondition *)find_name(&p->ac_names, name);
+  for (AmbientCondition *ac = z->ac; ac; ac = ac->next) {
+    printf("\na(%s)(%s)", str_or_null(ac->name), str_or_null(name));
+    if (same_name(ac->name, name)) return ac;
+  }
+  return nullptr;
+}
+
+static size_t pair_of(const Prep *p, const LoadFactor *lf) {
+  return (size_t)lf->oc->index * (size_t)p->nbr_ac + (size_t)lf->ac->index;
+}
+
+// Links one load factor of load ld (the serial-th load of the list) and checks it.
+static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int serial) {
+  const char *ld_name = str_or_null(ld->name);
+  const char *oc_name = str_or_null(lf->oc_name);
+  const char *ac_name = str_or_null(lf->ac_name);
+  if (z->debug) printf("LF load = %s lf->oc_name = %s lf->ac_name = %s\n", ld_name, oc_name, ac_name);
+
+  lf->oc = find_operational_condition(z, p, lf->oc_name);
+  if (!lf->oc) {
+    fprintf(stderr, " *** ERROR: Load (%s) Operational Condition (%s) not defined\n", ld_name, oc_name);
+    return 1;
+  }
+  lf->ac = find_ambient_condition(z, p, lf->ac_name);
+  if (!lf->ac) {
+    fprintf(stderr, " *** ERROR: Load (%s) Ambient Condition (%s) not defined\n", ld_name, ac_name);
+    return 1;
+  }
+  if (z->debug) {
+    printf("#");
+    fflush(stdout);
+  }
+
+  // One line for each earlier load factor of this load with the same pair:
+  // counting them per pair keeps a load with many load factors linear.
+  size_t pair = pair_of(p, lf);
+  if (p->stamp[pair] != serial) {
+    p->stamp[pair] = serial;
+    p->count[pair] = 0;
+  }
+  for (int i = 0; i < p->count[pair]; i++)
+    fprintf(stderr, " *** ERROR: Load (%s) loadfactor defined multiple times for OC = %s AC = %s\n", ld_name, oc_name,
+            ac_name);
+  p->count[pair]++;
+  if (z->debug) {
+    printf("@");
+    fflush(stdout);
+  }
+
+  // A value that is not a number would pass every comparison: reject it here.
+  double v = lf->loadfactor;
+  if (v < 0 || v > 1 || std::isnan(v)) {
+    fprintf(stderr, " *** ERROR: Illegal Load factor (%f) for Load (%s) OC = (%s) AC = (%s)\n", v, ld_name, oc_name,
+            ac_name);
+    return 1;
+  }
+  if (v > ld->peak_fraction) {
+    fprintf(stderr, " *** ERROR: Illegal Load factor (%f) > peak fracktion (%f) for Load (%s) OC = (%s) AC = (%s)\n", v,
+            ld->peak_fraction, ld_name, oc_name, ac_name);
+    return 1;
+  }
+  return 0;
+}
+
+// The load's own values; NaN (and an infinite connected load) would pass the
+// comparisons and poison the figures, so they are rejected with the same lines.
+static int check_load(Load *ld) {
+  const char *ld_name = str_or_null(ld->name);
+  double cl = ld->connected_load;
+  if (cl < 0 || std::isnan(cl) || std::isinf(cl)) {
+    fprintf(stderr, " *** ERROR: Illegal Connected Load (%f) for Load (%s)\n", cl, ld_name);
+    return 1;
+  }
+  double pk = ld->peak_fraction;
+  if (pk < 0 || pk > 1 || std::isnan(pk)) {
+    fprintf(stderr, " *** ERROR: Illegal peak fraction (%f) for Load (%s)\n", pk, ld_name);
+    return 1;
+  }
+  double pf = ld->power_factor;
+  if (pf < -1 || pf > 1 || pf == 0 || std::isnan(pf)) {
+    fprintf(stderr, " *** ERROR: Illegal power factor (%f) for Load (%s)\n", pf, ld_name);
+    return 1;
+  }
+  return 0;
+}
+
+// Loads in list order; within a load, its load factors first, then its values.
+static int link_and_check_loads(LoadStudy *z, Prep *p) {
+  int serial = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next) {
+    serial++;
+    if (z->debug) {
+      printf("l = %s\n", str_or_null(ld->name));
+      fflush(stdout);
+    }
+    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
+      int status = link_load_factor(z, p, ld, lf, serial);
+      if (status != 0) return status;
+    }
+    int status = check_load(ld);
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// One Results record per pair, operational condition first. Each takes, for
+// every load in list order, the first load factor of the load's list that
+// gives the pair. The loads are gathered for all pairs at once (counted
+// first, so each lfs array is sized to what it holds plus a null end); the
+// trace still comes out record by record.
+static void build_results(LoadStudy *z, Prep *p) {
+  if (z->debug) {
+    printf(" allocating the results structures ");
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) {
+      printf("\n");
+      printf("ac->name = %s\n", str_or_null(ac->name));
+    }
+    fflush(stdout);
+  }
+
+  memset(p->stamp, 0, p->nbr_pairs * sizeof(int));
+  memset(p->count, 0, p->nbr_pairs * sizeof(int));
+  int serial = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next) {
+    serial++;
+    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
+      size_t pair = pair_of(p, lf);
+      if (p->stamp[pair] != serial) {
+        p->stamp[pair] = serial;
+        p->count[pair]++;
+      }
+    }
+  }
+
+  Results **by_pair = (Results **)take_zeroed(p->nbr_pairs, sizeof(Results *));
+  Results *tail = nullptr;
+  size_t pair = 0;
+  z->r = nullptr;
+  for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next, pair++) {
+      Results *r = alloc_Results();
+      if (tail) tail->next = r;
+      else z->r = r;
+      tail = r;
+      r->oc = oc;
+      r->ac = ac;
+      r->lfs = (LoadFactor **)take_zeroed((size_t)p->count[pair] + 1, sizeof(LoadFactor *));
+      r->nbr_lf = 0;
+      by_pair[pair] = r;
+      if (z->debug) {
+        printf("r->oc->name = %s r->ac->name = %s z->nbr_ld = %d\n", str_or_null(oc->name), str_or_null(ac->name),
+               z->nbr_ld);
+        printf("R r->oc->name = %s  r->ac->name = %s  r->nbr_lf = %d\n", str_or_null(oc->name), str_or_null(ac->name),
+               p->count[pair]);
+        fflush(stdout);
+      }
+    }
+  }
+
+  memset(p->stamp, 0, p->nbr_pairs * sizeof(int));
+  serial = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next) {
+    serial++;
+    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
+      size_t i = pair_of(p, lf);
+      if (p->stamp[i] != serial) {
+        p->stamp[i] = serial;
+        Results *r = by_pair[i];
+        r->lfs[r->nbr_lf++] = lf;
+      }
+    }
+  }
+  free(by_pair);
+}
 
 int post_process_xml_file(LoadStudy *z) {
+  if (!z) return 1;
+  if (z->debug) {
+    printf("+");
+    printf("z->nbr_ld = %d\n", z->nbr_ld);
+    for (Load *ld = z->ld; ld; ld = ld->next) printf("ld->name = %s\n", str_or_null(ld->name));
+    fflush(stdout);
+  }
   if (!z->oc) {
     fprintf(stderr, " *** ERROR: No Operational Conditions defined\n");
     return 1;
   }
-  return 0;
+
+  Prep p;
+  memset(&p, 0, sizeof p);
+  z->oc = sort_operational_conditions(z->oc, &p.nbr_oc);
+  if (z->debug) {
+    printf("+");
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) printf("ac %s order %d\n", str_or_null(ac->name), ac->order);
+    fflush(stdout);
+  }
+  if (!z->ac) {
+    fprintf(stderr, " *** ERROR: No Ambient Conditions defined\n");
+    return 1;
+  }
+  z->ac = sort_ambient_conditions(z->ac, &p.nbr_ac);
+  if (z->debug) {
+    printf("\n");
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) printf("ac->name = %s\n", str_or_null(ac->name));
+    printf("+");
+    fflush(stdout);
+  }
+
+  p.nbr_pairs = (size_t)p.nbr_oc * (size_t)p.nbr_ac;
+  p.stamp = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
+  p.count = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
+  if (!z->debug) {
+    init_name_table(&p.oc_names, p.nbr_oc);
+    for (OperationalCondition *oc = z->oc; oc; oc = oc->next) add_name(&p.oc_names, oc->name, oc);
+    init_name_table(&p.ac_names, p.nbr_ac);
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) add_name(&p.ac_names, ac->name, ac);
+  }
+
+  int status = link_and_check_loads(z, &p);
+  if (status == 0) build_results(z, &p);
+
+  free(p.oc_names.slot);
+  free(p.ac_names.slot);
+  free(p.stamp);
+  free(p.count);
+  return status;
 }

@@ -1,7 +1,213 @@
-// PLACEHOLDER until the study file reader lands: only names the missing file.
+// The study file reader: maps the XML tree of a study file onto the model,
+// then hands the model to the preparation.
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
+#include "calc/calc.h"
+#include "driver/driver.h"
 #include "study/study.h"
+#include "xml/xmlentity.h"
+
+// Element names are lower-cased before the walk; attribute names are not.
+static int is_named(const XMLENTITY *e, const char *name) { return e->name && strcmp(e->name, name) == 0; }
+
+// Skipped wherever they stand among the children of kpm, a condition group or a load;
+// an XML comment is named "comment" once lower-cased.
+static int is_comment(const XMLENTITY *e) { return is_named(e, "comment") || is_named(e, "c"); }
+
+static int has_text(const XMLENTITY *e) { return e->data && e->data[0] != '\0'; }
+
+// An order without value counts as absent; out-of-range values clamp to int.
+static int read_order_value(const char *text) {
+  if (!text) return 0;
+  long v = strtol(text, nullptr, 10);
+  if (v > INT_MAX) return INT_MAX;
+  if (v < INT_MIN) return INT_MIN;
+  return (int)v;
+}
+
+// The last "order" attribute counts; other attributes of a condition name are ignored.
+static int read_order(const XMLENTITY *name) {
+  int order = 0;
+  for (const XMLENTITY *a = name->attr; a; a = a->next)
+    if (is_named(a, "order")) order = read_order_value(a->data);
+  return order;
+}
+
+// A value element written as an empty-element tag has no text and leaves the field as it is.
+static void read_real(const XMLENTITY *e, double *field) {
+  if (e->data) *field = atof(e->data);
+}
+
+static void replace_string(char **field, const char *text) {
+  free(*field);
+  *field = copystring(text);
+}
+
+static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambient) {
+  for (const XMLENTITY *c = group->child; c; c = c->next) {
+    if (is_named(c, "name")) {
+      if (!has_text(c)) continue;
+      if (ambient) {
+        AmbientCondition *ac = alloc_AmbientCondition();
+        ac->name = copystring(c->data);
+        ac->order = read_order(c);
+        ac->next = z->ac;
+        z->ac = ac;
+        z->nbr_ac++;
+      } else {
+        OperationalCondition *oc = alloc_OperationalCondition();
+        oc->name = copystring(c->data);
+        oc->order = read_order(c);
+        oc->next = z->oc;
+        z->oc = oc;
+        z->nbr_oc++;
+      }
+    } else if (!is_comment(c)) {
+      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
+      return 6;
+    }
+  }
+  return 0;
+}
+
+static int read_load_factor(LoadStudy *z, Load *ld, const XMLENTITY *e) {
+  if (z->debug) {
+    printf("f");
+    fflush(stdout);
+  }
+  LoadFactor *lf = alloc_LoadFactor();
+  lf->ld = ld;
+  lf->next = ld->lf;
+  ld->lf = lf;
+  for (const XMLENTITY *a = e->attr; a; a = a->next) {
+    if (is_named(a, "oc")) {
+      replace_string(&lf->oc_name, a->data);
+    } else if (is_named(a, "ac")) {
+      replace_string(&lf->ac_name, a->data);
+    } else {
+      fprintf(stderr, " *** ERROR: Unknown <lf> name token (%s) in file %s (6)\n", str_or_null(a->name), z->xmlfile);
+      return 6;
+    }
+  }
+  if (!lf->oc_name || !lf->ac_name) {
+    fprintf(stderr, " *** ERROR: oc and/or ac not defined for <lf> in file %s (6)\n", z->xmlfile);
+    return 6;
+  }
+  read_real(e, &lf->loadfactor);
+  return 0;
+}
+
+static int read_load(LoadStudy *z, const XMLENTITY *e) {
+  if (z->debug) {
+    printf("l");
+    fflush(stdout);
+  }
+  Load *ld = alloc_Load();
+  ld->next = z->ld;
+  z->ld = ld;
+  z->nbr_ld++;
+  for (const XMLENTITY *c = e->child; c; c = c->next) {
+    if (is_named(c, "name")) {
+      replace_string(&ld->name, c->data);
+    } else if (is_named(c, "swbs")) {
+      replace_string(&ld->swbs, c->data);
+    } else if (is_named(c, "connected_load")) {
+      read_real(c, &ld->connected_load);
+    } else if (is_named(c, "peak_fraction")) {
+      read_real(c, &ld->peak_fraction);
+    } else if (is_named(c, "pf")) {
+      read_real(c, &ld->power_factor);
+    } else if (is_named(c, "lf")) {
+      int status = read_load_factor(z, ld, c);
+      if (status != 0) return status;
+    } else if (!is_comment(c)) {
+      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
+      return 6;
+    }
+  }
+  if (!ld->lf) {
+    fprintf(stderr, " *** ERROR: no load factors defined for a load in file %s (6)\n", z->xmlfile);
+    return 6;
+  }
+  return 0;
+}
+
+// The children of the root, in file order; the first error ends the walk.
+static int read_study(LoadStudy *z, const XMLENTITY *root) {
+  for (const XMLENTITY *c = root->child; c; c = c->next) {
+    int status = 0;
+    if (is_named(c, "name")) {
+      if (z->debug) {
+        printf("n");
+        fflush(stdout);
+      }
+      if (has_text(c) && !z->name) z->name = copystring(c->data);
+    } else if (is_named(c, "operational_conditions")) {
+      if (z->debug) {
+        printf("o");
+        fflush(stdout);
+      }
+      status = read_condition_group(z, c, 0);
+    } else if (is_named(c, "ambient_conditions")) {
+      if (z->debug) {
+        printf("a");
+        fflush(stdout);
+      }
+      status = read_condition_group(z, c, 1);
+    } else if (is_named(c, "load")) {
+      status = read_load(z, c);
+    } else if (!is_comment(c)) {
+      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
+      status = 6;
+    }
+    if (status != 0) return status;
+  }
+  return 0;
+}
+
+// Opens, reads and maps the study file: 0, or the status of the first failure (2 to 6).
+static int read_and_map(LoadStudy *z) {
+  FILE *f = fopen(z->xmlfile, "r");
+  if (!f) {
+    fprintf(stderr, " *** ERROR: unable to open input xml file (%s) (2)\n", z->xmlfile);
+    return 2;
+  }
+  if (z->debug) xml_verbose_on();
+  int errflag = 0;
+  XMLENTITY *doc = readfile_XMLENTITY(f, &errflag);
+  fclose(f);
+  if (z->debug) {
+    printf("$");
+    fflush(stdout);
+  }
+  int status = 0;
+  if (errflag != 0) {
+    fprintf(stderr, " *** ERROR: errors detected in input xml file (%s) (3)\n", z->xmlfile);
+    status = 3;
+  } else if (!doc) {
+    fprintf(stderr, " *** ERROR: file (%s) not in xml format (4)\n", z->xmlfile);
+    status = 4;
+  } else {
+    lowercase_XMLENTITY(doc, 1);
+    if (!is_named(doc, "kpm")) {
+      fprintf(stderr, " *** ERROR: file (%s) does not start with <kpm> tag (%s) (5)\n", z->xmlfile,
+              str_or_null(doc->name));
+      status = 5;
+    } else {
+      if (z->debug) {
+        printf("$");
+        fflush(stdout);
+      }
+      status = read_study(z, doc);
+    }
+  }
+  // The model holds copies of every string, so the tree can go (also on failure, unobservably).
+  free_XMLENTITY(doc);
+  return status;
+}
 
 int read_xml_file(LoadStudy *z) {
   if (!z) {
@@ -12,12 +218,15 @@ int read_xml_file(LoadStudy *z) {
     fprintf(stderr, " *** ERROR: input xml file not specified on command line (1)\n");
     return 1;
   }
-  FILE *f = fopen(z->xmlfile, "r");
-  if (!f) {
-    fprintf(stderr, " *** ERROR: unable to open input xml file (%s) (2)\n", z->xmlfile);
-    return 2;
-  }
-  fclose(f);
+  int status = read_and_map(z);
+  if (status != 0) return status;
+
   printf("Preparing input for calculations\n");
-  return post_process_xml_file(z);
+  status = post_process_xml_file(z);
+  if (z->debug) {
+    printf(" err = %d\n", status);
+    print_study(stdout, z);
+    fflush(stdout);
+  }
+  return status;
 }

@@ -8,12 +8,14 @@ struct OperationalCondition {
   char *name;                 // from the text of a <name> element; never null or empty
   int order;                  // sort key, from its order attribute; 0 without one
   OperationalCondition *next;
+  int index;                  // internal: position in the sorted list, set by the preparation
 };
 
 struct AmbientCondition {
   char *name;                 // as for an operational condition
   int order;
   AmbientCondition *next;
+  int index;                  // internal: position in the sorted list, set by the preparation
 };
 
 struct LoadFactor;
