@@ -1,0 +1,448 @@
+// The XML reader: byte stream to document chain, one item per fget_XMLENTITY call.
+// It reads one byte at a time, never looks ahead and never pushes back, so
+// whatever a failed item consumed is gone for its caller.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#if defined(__unix__) || defined(__APPLE__)
+#include <unistd.h>
+#endif
+
+#include "xml/xmlentity.h"
+
+namespace {
+
+// Every gathered text but a declaration keeps one byte for its terminator and
+// overruns on the character read while the buffer is that full.
+const int TEXT_FULL = XML_BUFFER_SIZE - 1;
+// A declaration may fill the whole buffer: it overruns one character later.
+const int DECL_FULL = XML_BUFFER_SIZE;
+// "[CDATA[" after "<!": its length, and the characters still read after the "[".
+const int CDATA_HEADER_LENGTH = 7;
+
+// One working buffer per nesting level, kept between items: the limits are
+// those of a fresh 65536-byte block, without its cost on every item.
+// Level XML_MAX_DEPTH is the item read while XML_MAX_DEPTH elements are open.
+char *work_buffers[XML_MAX_DEPTH + 1];
+// Items being read right now: the level of the current fget_XMLENTITY call.
+int open_items = 0;
+
+inline int read_byte(FILE *stream) {
+#if defined(_POSIX_VERSION)
+  return getc_unlocked(stream);
+#else
+  return fgetc(stream);
+#endif
+}
+
+// isspace in the default locale, which the program never changes.
+inline bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+char *take_buffer(int level) {
+  if (!work_buffers[level]) {
+    work_buffers[level] = (char *)kpm_calloc(XML_BUFFER_SIZE, 1);
+    if (!work_buffers[level]) {
+      fprintf(stderr, " *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
+      exit(1);
+    }
+  }
+  return work_buffers[level];
+}
+
+void release_buffers(void) {
+  for (int i = 0; i <= XML_MAX_DEPTH; i++) {
+    free(work_buffers[i]);
+    work_buffers[i] = nullptr;
+  }
+}
+
+XMLENTITY *make_item(int type, const char *name, const char *data) {
+  XMLENTITY *e = alloc_XMLENTITY();
+  e->type = type;
+  e->name = xmlcopystring(name);
+  e->data = xmlcopystring(data);
+  return e;
+}
+
+// "<!--" has been read.
+XMLENTITY *read_comment(FILE *stream, int *errflag, char *buf) {
+  if (xml_verbose) printf("{fget_XMLENTITY reading comment: *errflag = %d}\n", *errflag);
+  int i = 0;
+  for (;;) {
+    int c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      if (xml_verbose) printf("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (i >= TEXT_FULL) {
+      *errflag = XML_OVERRUN;
+      if (xml_verbose) printf("{fget_XMLENTITY in comment, buffer overrun: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (c == '>' && i >= 2 && buf[i - 1] == '-' && buf[i - 2] == '-') break;
+    buf[i++] = (char)c;
+  }
+  buf[i - 2] = '\0';
+  XMLENTITY *e = make_item(XML_COMMENT, "COMMENT", buf);
+  if (xml_verbose)
+    printf("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, e->data);
+  return e;
+}
+
+// "<![" has been read.
+XMLENTITY *read_cdata(FILE *stream, int *errflag, char *buf) {
+  char header[CDATA_HEADER_LENGTH + 1] = "[";
+  for (int k = 1; k < CDATA_HEADER_LENGTH; k++) {
+    int c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      if (xml_verbose) printf("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    header[k] = (char)c;
+  }
+  if (memcmp(header, "[CDATA[", CDATA_HEADER_LENGTH) != 0) {
+    *errflag = XML_MALFORMED;
+    if (xml_verbose) printf("{Exiting fget_XMLENTITY not CDATA (%s): *errflag = %d}\n", header, *errflag);
+    return nullptr;
+  }
+  if (xml_verbose) printf("{Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+  int i = 0;
+  for (;;) {
+    int c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      return nullptr;
+    }
+    if (i >= TEXT_FULL) {
+      *errflag = XML_OVERRUN;
+      if (xml_verbose) printf("{Buffer overrun Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (c == '>' && i >= 2 && buf[i - 1] == ']' && buf[i - 2] == ']') break;
+    buf[i++] = (char)c;
+  }
+  buf[i - 2] = '\0';
+  XMLENTITY *e = make_item(XML_CDATA, "CDATA", buf);
+  if (xml_verbose) printf("{Done Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+  return e;
+}
+
+// "<!" and the declaration's first character c (not EOF) have been read.
+XMLENTITY *read_declaration(FILE *stream, int *errflag, char *buf, int c) {
+  int i = 0;
+  buf[i++] = (char)c;
+  int open = 1; // the first character neither opens nor closes
+  for (;;) {
+    c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      if (xml_verbose) printf("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (i >= DECL_FULL) {
+      *errflag = XML_OVERRUN;
+      if (xml_verbose) printf("{Buffer overrun Reading other cmd in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (c == '<') open++;
+    if (c == '>' && --open == 0) break;
+    buf[i++] = (char)c;
+  }
+  buf[i] = '\0';
+  XMLENTITY *e = make_item(XML_UNKNOWN, "UNKNOWN", buf);
+  *errflag = XML_MALFORMED;
+  if (xml_verbose) printf("{Done reading other command: *errflag = %d}\n", *errflag);
+  return e;
+}
+
+// "<?" has been read.
+XMLENTITY *read_pi(FILE *stream, int *errflag, char *buf) {
+  int i = 0;
+  for (;;) {
+    int c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      if (xml_verbose) printf("{EOF Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (i >= TEXT_FULL) {
+      *errflag = XML_OVERRUN;
+      if (xml_verbose) printf("{Buffer overrun Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (c == '>' && i >= 1 && buf[i - 1] == '?') break;
+    buf[i++] = (char)c;
+  }
+  buf[i - 1] = '\0';
+  xmltrimstring(buf);
+  XMLENTITY *e = make_item(XML_PI, "PROCESSING INSTRUCTION", buf);
+  if (xml_verbose) printf("{Done Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+  return e;
+}
+
+// The gathered text of e ends the element's read; trimmed only when it closed properly.
+void set_content(XMLENTITY *e, char *buf, int length, bool trim) {
+  buf[length] = '\0';
+  if (trim) xmltrimstring(buf);
+  e->data = xmlcopystring(buf);
+}
+
+// The start tag of e has been read; reads its content and end tag.
+void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
+  XMLENTITY *last = nullptr; // tail of e's child list
+  int i = 0;
+  int c;
+  for (;;) {
+    c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      set_content(e, buf, i, false);
+      if (xml_verbose) printf("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
+      return;
+    }
+    if (c == '<') {
+      int status = XML_OK;
+      XMLENTITY *child = fget_XMLENTITY(stream, &status);
+      if (child) {
+        if (last)
+          last->next = child;
+        else
+          e->child = child;
+        last = child;
+        if (status != XML_OK) *errflag = status;
+        if (xml_verbose)
+          printf("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n", child->name, e->name, *errflag);
+        continue;
+      }
+      if (status == XML_ENDTAG) break;
+      // The failed item's status is dropped; its "<" is text.
+    }
+    if (i >= TEXT_FULL) {
+      // Returned like a cut-off element, so the parent sees the overrun.
+      *errflag = XML_OVERRUN;
+      set_content(e, buf, i, false);
+      return;
+    }
+    buf[i++] = (char)c;
+  }
+
+  // "</" has been read: the end tag must repeat the name as written.
+  const unsigned char *name = (const unsigned char *)e->name;
+  int j = 0;
+  for (; name[j]; j++) {
+    c = read_byte(stream);
+    if (c != name[j]) {
+      *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
+      set_content(e, buf, i, false);
+      if (xml_verbose)
+        printf("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name, *errflag);
+      return;
+    }
+  }
+  do
+    c = read_byte(stream);
+  while (c != EOF && is_space(c));
+  if (c != '>') {
+    *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
+    if (xml_verbose) printf("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
+  }
+  set_content(e, buf, i, true);
+  if (xml_verbose)
+    printf("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->data);
+}
+
+// The "<" and the tag's first character c (not EOF, "/", "!" or "?") have been read.
+XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level) {
+  int i = 0;
+  buf[i++] = (char)c; // never taken for the closing ">"
+  for (;;) {
+    c = read_byte(stream);
+    if (c == EOF) {
+      *errflag = XML_EOF;
+      return nullptr;
+    }
+    if (i >= TEXT_FULL) {
+      *errflag = XML_OVERRUN;
+      if (xml_verbose) printf("{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    if (c == '>') break;
+    buf[i++] = (char)c;
+  }
+  buf[i] = '\0';
+  if (buf[i - 1] == '/') {
+    buf[i - 1] = '\0';
+    XMLENTITY *e = parsetag_XMLENTITY(buf);
+    e->type = XML_ELEMENT;
+    if (xml_verbose) printf("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
+    return e;
+  }
+  XMLENTITY *e = parsetag_XMLENTITY(buf);
+  e->type = XML_ELEMENT;
+  // The callers of this level are all open elements.
+  if (level >= XML_MAX_DEPTH) {
+    *errflag = XML_OVERRUN;
+    if (xml_verbose) printf("{Nesting too deep at tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
+    return e;
+  }
+  if (xml_verbose) printf("{Start tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
+  read_content(stream, errflag, buf, e);
+  return e;
+}
+
+// Reads the item after "<" with the working buffer of its level.
+XMLENTITY *read_item(FILE *stream, int *errflag, int level) {
+  if (xml_verbose) printf("{Entering fget_XMLENTITY: *errflag = %d}\n", *errflag);
+  char *buf = take_buffer(level);
+  int c = read_byte(stream);
+  switch (c) {
+  case EOF:
+    *errflag = XML_EOF;
+    return nullptr;
+  case '/':
+    *errflag = XML_ENDTAG;
+    if (xml_verbose) printf("{Exiting fget_XMLENTITY with endtag: *errflag = %d}\n", *errflag);
+    return nullptr;
+  case '?':
+    return read_pi(stream, errflag, buf);
+  case '!':
+    break;
+  default:
+    return read_element(stream, errflag, buf, c, level);
+  }
+
+  c = read_byte(stream);
+  if (c == '>') {
+    *errflag = XML_MALFORMED;
+    if (xml_verbose) printf("{Exiting fget_XMLENTITY empty tag: *errflag = %d}\n", *errflag);
+    return nullptr;
+  }
+  if (c == '-') {
+    if (read_byte(stream) != '-') {
+      *errflag = XML_MALFORMED;
+      if (xml_verbose) printf("{fget_XMLENTITY in comment, not quite a comment: *errflag = %d}\n", *errflag);
+      return nullptr;
+    }
+    return read_comment(stream, errflag, buf);
+  }
+  if (c == '[') return read_cdata(stream, errflag, buf);
+  if (c == EOF) {
+    *errflag = XML_EOF;
+    if (xml_verbose) printf("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
+    return nullptr;
+  }
+  return read_declaration(stream, errflag, buf, c);
+}
+
+} // namespace
+
+XMLENTITY *fget_XMLENTITY(FILE *stream, int *errflag) {
+  if (!errflag) {
+    fprintf(stderr, " *** ERROR: NULL errflag pointer in fget_XMLENTITY()\n");
+    exit(1);
+  }
+  if (!stream) {
+    fprintf(stderr, " *** ERROR: NULL File Pointer in fget_XMLENTITY()\n");
+    exit(1);
+  }
+  // Only the reader's own calls nest, and read_element stops them at XML_MAX_DEPTH.
+  int level = open_items;
+  open_items++;
+  XMLENTITY *e = read_item(stream, errflag, level);
+  open_items--;
+  return e;
+}
+
+XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag) {
+  if (!stream || !errflag) {
+    fprintf(stderr, " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
+    return nullptr;
+  }
+  if (xml_verbose) printf("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
+  *errflag = XML_OK;
+  XMLENTITY *first = nullptr;
+  XMLENTITY *last = nullptr;
+  for (;;) {
+    int c;
+    do
+      c = read_byte(stream);
+    while (c != EOF && c != '<');
+    if (c == EOF) break;
+    int status = XML_OK;
+    XMLENTITY *e = fget_XMLENTITY(stream, &status);
+    if (xml_verbose) printf("[return from fget_XMLENTITY  err = %d]\n", status);
+    if (!e) continue; // stray end tags and failed items leave nothing behind
+    if (last)
+      last->next = e;
+    else
+      first = e;
+    last = e;
+    e->errflag = status;
+    if (status != XML_OK) *errflag = status;
+    if (xml_verbose) printf("[*errflag = %d]\n", *errflag);
+  }
+  if (xml_verbose) printf("[Exiting readfile_XMLENTITY: *errflag = %d]\n", *errflag);
+  release_buffers(); // up to XML_MAX_DEPTH + 1 blocks: not kept after the document
+  return first;
+}
+
+XMLENTITY *parsetag_XMLENTITY(char *text) {
+  if (!text) return nullptr;
+  char *p = text;
+  while (is_space((unsigned char)*p)) p++;
+  char *name = p;
+  while (*p && !is_space((unsigned char)*p)) p++;
+  if (*p) *p++ = '\0';
+  XMLENTITY *e = alloc_XMLENTITY();
+  e->name = xmlcopystring(name);
+
+  XMLENTITY *last = nullptr; // tail of e's attribute list
+  for (;;) {
+    while (is_space((unsigned char)*p)) p++;
+    if (!*p) break;
+    char *attr_name = p;
+    while (*p && *p != '=') p++;
+    bool has_value = *p == '=';
+    char *end = p;
+    while (end > attr_name && is_space((unsigned char)end[-1])) end--;
+    *end = '\0';
+    XMLENTITY *a = alloc_XMLENTITY();
+    a->name = xmlcopystring(attr_name);
+    if (last)
+      last->next = a;
+    else
+      e->attr = a;
+    last = a;
+    if (!has_value) break;
+
+    p++;
+    while (is_space((unsigned char)*p)) p++;
+    if (!*p) break;
+    char *value;
+    if (*p == '"') {
+      value = ++p;
+      while (*p && *p != '"') p++;
+    } else {
+      value = p;
+      while (*p && !is_space((unsigned char)*p)) p++;
+    }
+    bool ended = *p == '\0';
+    *p = '\0';
+    a->data = xmlcopystring(value);
+    if (ended) break;
+    p++;
+  }
+  return e;
+}
+
+void xmltrimstring(char *s) {
+  if (!s) return;
+  char *p = s;
+  while (is_space((unsigned char)*p)) p++;
+  size_t n = strlen(p);
+  if (p != s) memmove(s, p, n + 1);
+  while (n > 1 && is_space((unsigned char)s[n - 1])) s[--n] = '\0';
+}
