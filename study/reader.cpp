@@ -136,8 +136,10 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
 }
 
 // The children of the root, in file order; the first error ends the walk.
-static int read_study(LoadStudy *z, const XMLENTITY *root) {
-  for (const XMLENTITY *c = root->child; c; c = c->next) {
+// Each child is released once mapped: the model holds copies of its strings,
+// and a large study then never holds its whole tree and its whole model at once.
+static int read_study(LoadStudy *z, XMLENTITY *root) {
+  for (XMLENTITY *c = root->child; c; c = root->child) {
     int status = 0;
     if (is_named(c, "name")) {
       if (z->debug) {
@@ -164,6 +166,9 @@ static int read_study(LoadStudy *z, const XMLENTITY *root) {
       status = 6;
     }
     if (status != 0) return status;
+    root->child = c->next;
+    c->next = nullptr;
+    free_XMLENTITY(c);
   }
   return 0;
 }

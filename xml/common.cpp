@@ -9,16 +9,20 @@
 static long alloc_count = 0;
 static long alloc_fail_at = -1;
 
-void *kpm_calloc(size_t count, size_t size) {
+int kpm_alloc_fails(void) {
   if (alloc_fail_at < 0) {
     const char *at = getenv("KPM_FAIL_ALLOC_AT");
     alloc_fail_at = at ? atol(at) : 0;
   }
-  if (++alloc_count == alloc_fail_at) return nullptr;
-  return calloc(count, size);
+  return ++alloc_count == alloc_fail_at;
 }
 #else
-void *kpm_calloc(size_t count, size_t size) { return calloc(count, size); }
+int kpm_alloc_fails(void) { return 0; }
 #endif
+
+void *kpm_calloc(size_t count, size_t size) {
+  if (kpm_alloc_fails()) return nullptr;
+  return calloc(count, size);
+}
 
 const char *str_or_null(const char *s) { return s ? s : "(null)"; }

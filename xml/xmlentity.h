@@ -50,6 +50,9 @@ void xml_verbose_off(void);
 // Every heap block of the program is taken here (zero-filled, like calloc),
 // so that tests can make a chosen allocation fail. Returns null on failure.
 void *kpm_calloc(size_t count, size_t size);
+// Allocators with blocks of their own ask this first: non-zero when the
+// current allocation is to fail (only ever in the allocation-failure test build).
+int kpm_alloc_fails(void);
 
 // Text for a possibly-null string given to "%s": "(null)" for null.
 // Always use it: a compiler may turn printf("%s\n", p) into puts(p), which
@@ -59,7 +62,11 @@ const char *str_or_null(const char *s);
 // New zero-filled record (type XML_UNKNOWN). Out of memory: message, exit(1).
 XMLENTITY *alloc_XMLENTITY(void);
 // Heap copy of s, null for null. Out of memory: message, exit(1).
+// Records and their strings share the reader's own blocks: release a string
+// with xmlfreestring (or with its record through free_XMLENTITY), never free().
 char *xmlcopystring(const char *s);
+// Releases a string made by xmlcopystring; null does nothing.
+void xmlfreestring(char *s);
 // Releases e, its strings, children, attributes and every record after it on its list.
 void free_XMLENTITY(XMLENTITY *e);
 // Lower-cases e->name and, when recurse is set, the names of all records below

@@ -48,12 +48,12 @@ TEST(XmlEntity, CopyIsFreshAndExact) {
   ASSERT_NE(c, nullptr);
   EXPECT_NE(c, empty);
   EXPECT_STREQ(c, "");
-  free(c);
+  xmlfreestring(c);
   const char text[] = "A b\xC3\xA9";
   c = xmlcopystring(text);
   EXPECT_NE(c, text);
   EXPECT_STREQ(c, text);
-  free(c);
+  xmlfreestring(c);
   EXPECT_EQ(xmlcopystring(nullptr), nullptr);
 }
 
@@ -142,6 +142,46 @@ TEST(XmlEntity, VerboseSwitchesOnAndOff) {
   EXPECT_EQ(xml_verbose, 1);
   xml_verbose_off();
   EXPECT_EQ(xml_verbose, 0);
+}
+
+} // namespace
+
+namespace {
+
+// Records and strings come from shared blocks: long texts, many records and
+// releases in any order must all come back intact.
+TEST(XmlEntity, ManyRecordsAndLongTextsSurviveReleasesInAnyOrder) {
+  std::string big(3 * 1024 * 1024 + 7, 'x');
+  std::string mid(300 * 1024, 'y');
+  char *b = xmlcopystring(big.c_str());
+  char *m = xmlcopystring(mid.c_str());
+  const int n = 200000; // several blocks' worth
+  XMLENTITY *first = nullptr, *last = nullptr, *half = nullptr;
+  for (int i = 0; i < n; i++) {
+    XMLENTITY *e = alloc_XMLENTITY();
+    e->name = xmlcopystring(std::to_string(i).c_str());
+    if (last)
+      last->next = e;
+    else
+      first = e;
+    last = e;
+    if (i == n / 2 - 1) half = e;
+  }
+  XMLENTITY *second = half->next;
+  half->next = nullptr;
+  free_XMLENTITY(second); // the later half first
+  EXPECT_EQ(big, b);
+  EXPECT_EQ(mid, m);
+  int i = 0;
+  for (XMLENTITY *e = first; e; e = e->next, i++) ASSERT_EQ(std::to_string(i), e->name);
+  EXPECT_EQ(i, n / 2);
+  xmlfreestring(b);
+  free_XMLENTITY(first);
+  XMLENTITY *again = alloc_XMLENTITY();
+  again->data = xmlcopystring(mid.c_str());
+  EXPECT_EQ(mid, again->data);
+  xmlfreestring(m);
+  free_XMLENTITY(again);
 }
 
 } // namespace
