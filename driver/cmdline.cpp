@@ -10,7 +10,7 @@
 char *copystring(const char *s) {
   if (!s) return nullptr;
   size_t n = strlen(s);
-  char *copy = (char *)kpm_calloc(n + 1, 1);
+  char *copy = (char *)model_take(n + 1);
   if (!copy) {
     fprintf(stderr, " *** ERROR: Out of memory in copystring\n");
     exit(1);
@@ -36,7 +36,7 @@ void process_command_line(LoadStudy *z, int argc, char **argv) {
     // Only the letter after the dash counts; the rest of -o is the path, as written.
     switch (tolower((unsigned char)arg[1])) {
     case 'o':
-      free(z->outfile); // a later -o replaces an earlier one
+      // A later -o replaces an earlier one; the earlier copy is abandoned.
       z->outfile = copystring(arg + 2);
       break;
     case 'd':

@@ -6,9 +6,53 @@
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
-// One zero-filled block, or the allocator's own out-of-memory line and exit.
+// The model is never freed, and a large study holds millions of records and
+// strings: they are cut one after another from zero-filled blocks, with no
+// per-object bookkeeping. A request too large for a block gets its own.
+static const size_t MODEL_BLOCK_SIZE = (size_t)1 << 20;
+static const size_t MODEL_ALIGN = 8; // enough for the records' pointers and doubles
+
+struct ModelBlock {
+  ModelBlock *next; // every block of the model, newest first
+};
+static const size_t MODEL_BLOCK_HEADER = (sizeof(ModelBlock) + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
+
+static ModelBlock *model_blocks; // keeps every block reachable until exit
+static char *model_free;         // next free byte of the newest block
+static size_t model_left;        // bytes left there
+
+void *model_take(size_t size) {
+  if (kpm_alloc_fails()) return nullptr;
+  size = (size + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
+  if (size > model_left) {
+    size_t whole = size > MODEL_BLOCK_SIZE / 4 ? MODEL_BLOCK_HEADER + size : MODEL_BLOCK_SIZE;
+    ModelBlock *b = (ModelBlock *)calloc(1, whole);
+    if (!b) return nullptr;
+    b->next = model_blocks;
+    model_blocks = b;
+    if (whole != MODEL_BLOCK_SIZE) return (char *)b + MODEL_BLOCK_HEADER; // keep cutting the old block
+    model_free = (char *)b + MODEL_BLOCK_HEADER;
+    model_left = MODEL_BLOCK_SIZE - MODEL_BLOCK_HEADER;
+  }
+  void *p = model_free;
+  model_free += size;
+  model_left -= size;
+  return p;
+}
+
+void release_study_memory(void) {
+  while (model_blocks) {
+    ModelBlock *next = model_blocks->next;
+    free(model_blocks);
+    model_blocks = next;
+  }
+  model_free = nullptr;
+  model_left = 0;
+}
+
+// One zero-filled record, or the allocator's own out-of-memory line and exit.
 static void *alloc_record(size_t size, const char *message) {
-  void *p = kpm_calloc(1, size);
+  void *p = model_take(size);
   if (!p) {
     fputs(message, stderr);
     exit(1);

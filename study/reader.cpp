@@ -41,10 +41,8 @@ static void read_real(const XMLENTITY *e, double *field) {
   if (e->data) *field = atof(e->data);
 }
 
-static void replace_string(char **field, const char *text) {
-  free(*field);
-  *field = copystring(text);
-}
+// The last one counts; the earlier copy stays with the model, like every copy.
+static void replace_string(char **field, const char *text) { *field = copystring(text); }
 
 static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambient) {
   for (const XMLENTITY *c = group->child; c; c = c->next) {

@@ -4,6 +4,8 @@
 #ifndef KPM_STUDY_STUDY_H
 #define KPM_STUDY_STUDY_H
 
+#include <cstddef>
+
 struct OperationalCondition {
   char *name;                 // from the text of a <name> element; never null or empty
   int order;                  // sort key, from its order attribute; 0 without one
@@ -83,6 +85,15 @@ Results *alloc_Results(void);
 
 // Lower-cases the ASCII letters of s in place; null does nothing.
 void lowerstring(char *s);
+
+// The model's memory: size zero-filled bytes that live until exit (or until
+// release_study_memory), or null when memory is exhausted. Records and
+// copystring copies come from here; never pass them to free().
+void *model_take(size_t size);
+// Releases every record and string of the model at once. The program never
+// calls it (the process exit does the job); tools that read many studies in
+// one process, such as the fuzz targets, do.
+void release_study_memory(void);
 
 // Reads z->xmlfile into the model and prepares it. 0 on success; -1 no study,
 // 1 no file named or the preparation failed, 2 cannot open, 3 XML errors,

@@ -6,6 +6,10 @@
 
 #include "xml/xmlentity.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 int xml_verbose = 0;
 
 // Where records and strings live. A study of a few hundred MB makes tens of
@@ -32,9 +36,10 @@ static void *xml_take(size_t size) {
 
 static void xml_release(void *p) { free(p); }
 #else
-// 1 MiB: large enough that the system is asked rarely, small enough that a
-// released stretch of the document soon gives whole blocks back.
-static const size_t XML_BLOCK_SIZE = (size_t)1 << 20;
+// 2 MiB: the system is asked rarely, a released stretch of the document soon
+// gives whole blocks back, and on Linux a block can be one huge page, which
+// saves hundreds of page faults per block on a large study.
+static const size_t XML_BLOCK_SIZE = (size_t)2 << 20;
 // Objects are cut at this alignment, enough for a record's pointers.
 static const size_t XML_ALIGN = 8;
 
@@ -49,6 +54,9 @@ static XmlBlock *current_block; // the block that new objects are cut from
 static XmlBlock *new_block(size_t size) {
   XmlBlock *b = (XmlBlock *)aligned_alloc(XML_BLOCK_SIZE, size);
   if (!b) return nullptr;
+#if defined(MADV_HUGEPAGE)
+  madvise(b, size, MADV_HUGEPAGE); // only advice: nothing changes when it is not taken
+#endif
   b->live = 0;
   b->used = XML_BLOCK_HEADER;
   return b;

@@ -104,8 +104,6 @@ TEST(CopyString, CopiesIntoANewBlock) {
   char *t = copystring(text);
   EXPECT_NE(t, text);
   EXPECT_STREQ(t, text);
-  free(e);
-  free(t);
 }
 
 } // namespace
