@@ -5,9 +5,9 @@
 // distinct pairs, never above its peak fraction; some are 0 (idle loads).
 // Nothing stands between the root's children: the reader limits an element's
 // own text to 65535 characters, and that white space would count towards it.
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstdint>
 #include <cstring>
 
 static uint64_t state;
@@ -49,7 +49,7 @@ int main(int argc, char **argv) {
   printf("</ambient_conditions>");
 
   for (long k = 0; k < loads; k++) {
-    long peak = 500 + below(501); // thousandths
+    long peak = 500 + below(501);       // thousandths
     long connected = 1 + below(400000); // tenths of kW
     printf("<load>\n  <name>Load %07ld</name><swbs>%03ld</swbs><connected_load>%ld.%ld</connected_load>", k + 1,
            100 + below(900), connected / 10, connected % 10);

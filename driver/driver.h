@@ -11,5 +11,4 @@ void process_command_line(LoadStudy *z, int argc, char **argv);
 // Heap copy of s (null for null). Out of memory: message, exit(1).
 char *copystring(const char *s);
 
-
 #endif

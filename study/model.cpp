@@ -74,8 +74,8 @@ int init_kpm(LoadStudy *z) {
 }
 
 OperationalCondition *alloc_OperationalCondition(void) {
-  OperationalCondition *oc =
-      (OperationalCondition *)alloc_record(sizeof(OperationalCondition), " *** ERROR: Out of memory in alloc_OperationalCondition()\n");
+  OperationalCondition *oc = (OperationalCondition *)alloc_record(
+      sizeof(OperationalCondition), " *** ERROR: Out of memory in alloc_OperationalCondition()\n");
   oc->name = nullptr;
   oc->order = 0;
   oc->next = nullptr;
@@ -83,7 +83,8 @@ OperationalCondition *alloc_OperationalCondition(void) {
 }
 
 AmbientCondition *alloc_AmbientCondition(void) {
-  AmbientCondition *ac = (AmbientCondition *)alloc_record(sizeof(AmbientCondition), " *** ERROR: Out of memory in alloc_AmbientCondition()\n");
+  AmbientCondition *ac = (AmbientCondition *)alloc_record(sizeof(AmbientCondition),
+                                                          " *** ERROR: Out of memory in alloc_AmbientCondition()\n");
   ac->name = nullptr;
   ac->order = 0;
   ac->next = nullptr;

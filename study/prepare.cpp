@@ -56,8 +56,10 @@ static OperationalCondition *sort_operational_conditions(OperationalCondition *l
           q = q->next;
           qsize--;
         }
-        if (tail) tail->next = e;
-        else head = e;
+        if (tail)
+          tail->next = e;
+        else
+          head = e;
         tail = e;
       }
       p = q;
@@ -102,8 +104,10 @@ static AmbientCondition *sort_ambient_conditions(AmbientCondition *list, int *co
           q = q->next;
           qsize--;
         }
-        if (tail) tail->next = e;
-        else head = e;
+        if (tail)
+          tail->next = e;
+        else
+          head = e;
         tail = e;
       }
       p = q;
@@ -167,13 +171,13 @@ static void *find_name(const NameTable *t, const char *name) {
 
 // Working state of one preparation; freed before it returns.
 struct Prep {
-  int nbr_oc;          // length of the sorted oc list
-  int nbr_ac;          // length of the sorted ac list
-  size_t nbr_pairs;    // nbr_oc * nbr_ac; a pair's index is oc->index * nbr_ac + ac->index
-  NameTable oc_names;  // without debug only
-  NameTable ac_names;  // without debug only
-  int *stamp;          // per pair: serial of the latest load that used it
-  int *count;          // per pair: load factors of that load, or loads that give the pair
+  int nbr_oc;         // length of the sorted oc list
+  int nbr_ac;         // length of the sorted ac list
+  size_t nbr_pairs;   // nbr_oc * nbr_ac; a pair's index is oc->index * nbr_ac + ac->index
+  NameTable oc_names; // without debug only
+  NameTable ac_names; // without debug only
+  int *stamp;         // per pair: serial of the latest load that used it
+  int *count;         // per pair: load factors of that load, or loads that give the pair
 };
 
 static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, const char *name) {
@@ -328,8 +332,10 @@ static void build_results(LoadStudy *z, Prep *p) {
   for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
     for (AmbientCondition *ac = z->ac; ac; ac = ac->next, pair++) {
       Results *r = alloc_Results();
-      if (tail) tail->next = r;
-      else z->r = r;
+      if (tail)
+        tail->next = r;
+      else
+        z->r = r;
       tail = r;
       r->oc = oc;
       r->ac = ac;

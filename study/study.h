@@ -7,17 +7,17 @@
 #include <cstddef>
 
 struct OperationalCondition {
-  char *name;                 // from the text of a <name> element; never null or empty
-  int order;                  // sort key, from its order attribute; 0 without one
+  char *name; // from the text of a <name> element; never null or empty
+  int order;  // sort key, from its order attribute; 0 without one
   OperationalCondition *next;
-  int index;                  // internal: position in the sorted list, set by the preparation
+  int index; // internal: position in the sorted list, set by the preparation
 };
 
 struct AmbientCondition {
-  char *name;                 // as for an operational condition
+  char *name; // as for an operational condition
   int order;
   AmbientCondition *next;
-  int index;                  // internal: position in the sorted list, set by the preparation
+  int index; // internal: position in the sorted list, set by the preparation
 };
 
 struct LoadFactor;
@@ -69,7 +69,7 @@ struct LoadStudy {
   int nbr_ac;
   Load *ld;
   int nbr_ld;
-  Results *r;    // one record per pair, operational condition first
+  Results *r; // one record per pair, operational condition first
 };
 
 // Clears every field but xmlfile, outfile and debug. 1 for a null study, else 0.

@@ -86,8 +86,7 @@ XMLENTITY *read_comment(FILE *stream, int *errflag, char *buf) {
   }
   buf[i - 2] = '\0';
   XMLENTITY *e = make_item(XML_COMMENT, "COMMENT", buf);
-  if (xml_verbose)
-    printf("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, e->data);
+  if (xml_verbose) printf("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, e->data);
   return e;
 }
 
@@ -237,21 +236,18 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
     if (c != name[j]) {
       *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
       set_content(e, buf, i, false);
-      if (xml_verbose)
-        printf("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name, *errflag);
+      if (xml_verbose) printf("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name, *errflag);
       return;
     }
   }
-  do
-    c = read_byte(stream);
+  do c = read_byte(stream);
   while (c != EOF && is_space(c));
   if (c != '>') {
     *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
     if (xml_verbose) printf("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
   }
   set_content(e, buf, i, true);
-  if (xml_verbose)
-    printf("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->data);
+  if (xml_verbose) printf("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->data);
 }
 
 // The "<" and the tag's first character c (not EOF, "/", "!" or "?") have been read.
@@ -367,8 +363,7 @@ XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag) {
   XMLENTITY *last = nullptr;
   for (;;) {
     int c;
-    do
-      c = read_byte(stream);
+    do c = read_byte(stream);
     while (c != EOF && c != '<');
     if (c == EOF) break;
     int status = XML_OK;

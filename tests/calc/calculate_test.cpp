@@ -65,8 +65,8 @@ TEST(LoadCalculation, IdleLoadCountsNowhereAndTheOtherTakesThePeakCase) {
 
 TEST(LoadCalculation, LargestMarginIsAddedOnceEvenWhenShared) {
   ModelBuilder m;
-  Results *r = m.add_pair(m.add_oc("cruise", 1), m.add_ac("summer", 1),
-                          {{"1", "A", 100, 0.5, 0.4}, {"2", "B", 100, 0.5, 0.4}});
+  Results *r =
+      m.add_pair(m.add_oc("cruise", 1), m.add_ac("summer", 1), {{"1", "A", 100, 0.5, 0.4}, {"2", "B", 100, 0.5, 0.4}});
   ASSERT_EQ(calc_kpm(&m.z), 0);
   // 46.25 + 46.25 + one margin of 3.75
   EXPECT_EQ(r->total_operating_load, 96.25);
@@ -86,8 +86,8 @@ TEST(LoadCalculation, PeakEqualToTheTotalInterpolatesRatherThanPeaks) {
   // A's peak load 90 equals the pair's total 20 + 70 exactly; the peak case
   // would give exactly 0.9 and 90, interpolation rounds just below.
   ModelBuilder m;
-  Results *r = m.add_pair(m.add_oc("cruise", 1), m.add_ac("summer", 1),
-                          {{"1", "A", 100, 0.9, 0.2}, {"2", "B", 100, 0.7, 0.7}});
+  Results *r =
+      m.add_pair(m.add_oc("cruise", 1), m.add_ac("summer", 1), {{"1", "A", 100, 0.9, 0.2}, {"2", "B", 100, 0.7, 0.7}});
   ASSERT_EQ(calc_kpm(&m.z), 0);
   ASSERT_EQ(r->total_lf_load, 90.0);
   EXPECT_EQ(r->lfs[0]->kpm, 0.8999999999999999);
@@ -149,10 +149,9 @@ TEST(LoadCalculation, EveryPairIsCalculatedOnItsOwnAndTracedWithDebug) {
 
   testing::internal::CaptureStdout();
   ASSERT_EQ(calc_kpm(&m.z), 0);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(),
-            "rs->oc->name = cruise  rs->ac->name = summer\n"
-            "rs->oc->name = cruise  rs->ac->name = winter\n"
-            "rs->oc->name = cruise  rs->ac->name = winter\n");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "rs->oc->name = cruise  rs->ac->name = summer\n"
+                                                    "rs->oc->name = cruise  rs->ac->name = winter\n"
+                                                    "rs->oc->name = cruise  rs->ac->name = winter\n");
   EXPECT_EQ(fixed6(r1->total_operating_load), "87.142857");
   expect_totals(r2, {"0.000000", "0.000000", "0.000000", "0.000000", "0.000000"});
   EXPECT_EQ(r2->lfs[0]->kpm, 0.0);

@@ -3,19 +3,19 @@
 // byte for byte as the fprintf writer has it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <algorithm>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <string>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 #include "calc/calc.h"
 #include "tests/calc/model_builder.h"
@@ -79,8 +79,8 @@ size_t first_differing_line(const std::string &actual, const std::string &expect
     size_t end = std::min(s.find('\n', at), from + 200);
     return s.substr(from, end == std::string::npos ? std::string::npos : end - from);
   };
-  ADD_FAILURE() << "reports part at line " << line << ", column " << at - start + 1 << "\n  written: "
-                << excerpt(actual) << "\n expected: " << excerpt(expected);
+  ADD_FAILURE() << "reports part at line " << line << ", column " << at - start + 1
+                << "\n  written: " << excerpt(actual) << "\n expected: " << excerpt(expected);
   return line;
 }
 
@@ -161,8 +161,8 @@ TEST(ReportFigures, HandPickedValuesReadAsPrintfFixed) {
       1.0 / 128, 3.0 / 128, 5.0 / 128, 7.0 / 128, 127.0 / 128, -1.0 / 128, -3.0 / 128, 1.0078125, 12345.0234375,
       4503599627370495.5 / 64, std::ldexp(8796093022207.0, -7), -std::ldexp(8796093022207.0, -7),
       // Large: beyond 2^53, 2^63, 2^64, and the largest.
-      1e15, 1e16, 1e17 + 8, 9007199254740993.0, 18446744073709551616.0, 9223372036854775808.0, 1e22, 1e23, 1e100,
-      1e300, -1e300, 1.7976931348623157e308, DBL_MAX, -DBL_MAX, std::nextafter(DBL_MAX, 0.0),
+      1e15, 1e16, 1e17 + 8, 9007199254740993.0, 18446744073709551616.0, 9223372036854775808.0, 1e22, 1e23, 1e100, 1e300,
+      -1e300, 1.7976931348623157e308, DBL_MAX, -DBL_MAX, std::nextafter(DBL_MAX, 0.0),
       // Smallest normal, denormals.
       DBL_MIN, -DBL_MIN, 2.2250738585072009e-308, 5e-324, -5e-324, 1e-320, DBL_TRUE_MIN, std::ldexp(1.0, -1060),
       // Specials, and NaNs with payloads and either sign.
@@ -210,12 +210,12 @@ TEST(ReportFigures, MillionsOfPseudoRandomValuesReadAsPrintfFixed) {
 // than the writer's chunk (the reader allows 65535 bytes; the writer must not
 // care either way).
 TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
-  std::vector<std::string> texts = {"",          "101",       "3,1",         "\"pump\"", "a \"b\", c",
-                                    "ümlaut é",  "tab\there", "line\nbreak", "%s%f%n%%", std::string(300, ',')};
+  std::vector<std::string> texts = {"",         "101",       "3,1",         "\"pump\"", "a \"b\", c",
+                                    "ümlaut é", "tab\there", "line\nbreak", "%s%f%n%%", std::string(300, ',')};
   std::vector<std::string> long_texts = {std::string(65535, 'x'), std::string(65536, 'y'), std::string(70000, 'z')};
-  std::vector<double> odd = {0.0,     -0.0,     1234567.5, 0.0000005, -4e-7,   1.0 / 128, 3.0 / 128,
-                             1e22,    -1e300,   DBL_MAX,   DBL_MIN,   5e-324, INFINITY,  -INFINITY,
-                             NAN,     -NAN,     0.1 + 0.2, 99.9999995, -1.0,   1e15};
+  std::vector<double> odd = {0.0,  -0.0,   1234567.5, 0.0000005,  -4e-7,  1.0 / 128, 3.0 / 128,
+                             1e22, -1e300, DBL_MAX,   DBL_MIN,    5e-324, INFINITY,  -INFINITY,
+                             NAN,  -NAN,   0.1 + 0.2, 99.9999995, -1.0,   1e15};
   ModelBuilder m("study \"A\", variant 2");
   std::mt19937_64 rng(7);
   OperationalCondition *ocs[] = {m.add_oc("cruise", 1), m.add_oc("full \"speed\", ahead", 2),
@@ -262,9 +262,9 @@ TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
   m.z.debug = 1;
   testing::internal::CaptureStdout();
   print_results(&m.z);
-  EXPECT_EQ(first_differing_line(testing::internal::GetCapturedStdout(),
-                                 "out = stdout\n" + reference_report(&m.z, "stdout")),
-            0u);
+  EXPECT_EQ(
+      first_differing_line(testing::internal::GetCapturedStdout(), "out = stdout\n" + reference_report(&m.z, "stdout")),
+      0u);
 }
 
 } // namespace

@@ -36,7 +36,10 @@ struct ModelBuilder {
     OperationalCondition *oc = alloc_OperationalCondition();
     oc->name = const_cast<char *>(name);
     oc->order = order;
-    if (oc_tail) oc_tail->next = oc; else z.oc = oc;
+    if (oc_tail)
+      oc_tail->next = oc;
+    else
+      z.oc = oc;
     oc_tail = oc;
     z.nbr_oc++;
     return oc;
@@ -46,7 +49,10 @@ struct ModelBuilder {
     AmbientCondition *ac = alloc_AmbientCondition();
     ac->name = const_cast<char *>(name);
     ac->order = order;
-    if (ac_tail) ac_tail->next = ac; else z.ac = ac;
+    if (ac_tail)
+      ac_tail->next = ac;
+    else
+      z.ac = ac;
     ac_tail = ac;
     z.nbr_ac++;
     return ac;
@@ -58,7 +64,10 @@ struct ModelBuilder {
     ld->name = const_cast<char *>(name);
     ld->connected_load = connected_load;
     ld->peak_fraction = peak_fraction;
-    if (ld_tail) ld_tail->next = ld; else z.ld = ld;
+    if (ld_tail)
+      ld_tail->next = ld;
+    else
+      z.ld = ld;
     ld_tail = ld;
     z.nbr_ld++;
     return ld;
@@ -83,7 +92,10 @@ struct ModelBuilder {
     r->oc = oc;
     r->ac = ac;
     r->lfs = (LoadFactor **)kpm_calloc((size_t)capacity + 2, sizeof(LoadFactor *));
-    if (r_tail) r_tail->next = r; else z.r = r;
+    if (r_tail)
+      r_tail->next = r;
+    else
+      z.r = r;
     r_tail = r;
     return r;
   }

@@ -79,10 +79,9 @@ TEST(CommandLine, UnknownOptionsAreWarnedWithTheWholeArgument) {
   LoadStudy z;
   testing::internal::CaptureStderr();
   process_command_line(&z, 4, argv);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            " *** Warning: unknown command line option (-)\n"
-            " *** Warning: unknown command line option (-x)\n"
-            " *** Warning: unknown command line option (--d)\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), " *** Warning: unknown command line option (-)\n"
+                                                    " *** Warning: unknown command line option (-x)\n"
+                                                    " *** Warning: unknown command line option (--d)\n");
 }
 
 TEST(CommandLineDeathTest, SecondInputPathEndsTheRun) {

@@ -181,8 +181,9 @@ TEST_F(Reader, ErrorTable) {
       {"unknown child of kpm", "<kpm><Remarks/></kpm>", 6, " *** ERROR: Unknown tag <remarks> in file {F} (6)\n"},
       {"processing instruction in kpm", "<kpm><?pi x?></kpm>", 6,
        " *** ERROR: Unknown tag <processing instruction> in file {F} (6)\n"},
-      {"unknown in operational conditions", "<kpm><operational_conditions><cond>x</cond></operational_conditions></kpm>",
-       6, " *** ERROR: Unknown tag <cond> in file {F} (6)\n"},
+      {"unknown in operational conditions",
+       "<kpm><operational_conditions><cond>x</cond></operational_conditions></kpm>", 6,
+       " *** ERROR: Unknown tag <cond> in file {F} (6)\n"},
       {"unknown in ambient conditions", "<kpm><ambient_conditions><Name/><x/></ambient_conditions></kpm>", 6,
        " *** ERROR: Unknown tag <x> in file {F} (6)\n"},
       {"unknown in load", with_conditions("<load>" + lf + "<Weight>3</Weight></load>"), 6,
@@ -203,7 +204,8 @@ TEST_F(Reader, ErrorTable) {
        " *** ERROR: Unknown tag <x> in file {F} (6)\n"},
       {"no operational condition", "<kpm><ambient_conditions><name>a</name></ambient_conditions></kpm>", 1,
        " *** ERROR: No Operational Conditions defined\n"},
-      {"blank condition names make none", "<kpm><operational_conditions><name> </name><name/></operational_conditions></kpm>", 1,
+      {"blank condition names make none",
+       "<kpm><operational_conditions><name> </name><name/></operational_conditions></kpm>", 1,
        " *** ERROR: No Operational Conditions defined\n"},
       {"no ambient condition", "<kpm><operational_conditions><name>o</name></operational_conditions></kpm>", 1,
        " *** ERROR: No Ambient Conditions defined\n"},
@@ -221,16 +223,20 @@ TEST_F(Reader, ErrorTable) {
        " *** ERROR: Illegal Load factor (-1.000000) for Load (L) OC = (o) AC = (a)\n"},
       {"lf above peak", with_conditions("<load><name>L</name><peak_fraction>0.4</peak_fraction>" + lf + "</load>"), 1,
        " *** ERROR: Illegal Load factor (0.500000) > peak fracktion (0.400000) for Load (L) OC = (o) AC = (a)\n"},
-      {"connected load below 0", with_conditions("<load><name>L</name><connected_load>-5 kW</connected_load>" + lf + "</load>"),
-       1, " *** ERROR: Illegal Connected Load (-5.000000) for Load (L)\n"},
-      {"connected load inf", with_conditions("<load><name>L</name><connected_load>inf</connected_load>" + lf + "</load>"),
-       1, " *** ERROR: Illegal Connected Load (inf) for Load (L)\n"},
-      {"connected load nan", with_conditions("<load><name>L</name><connected_load>-nan</connected_load>" + lf + "</load>"),
-       1, " *** ERROR: Illegal Connected Load (-nan) for Load (L)\n"},
-      {"peak fraction above 1", with_conditions("<load><name>L</name><peak_fraction>1.5</peak_fraction>" + lf + "</load>"),
-       1, " *** ERROR: Illegal peak fraction (1.500000) for Load (L)\n"},
-      {"peak fraction nan", with_conditions("<load><name>L</name><peak_fraction>nan</peak_fraction>" + lf + "</load>"), 1,
-       " *** ERROR: Illegal peak fraction (nan) for Load (L)\n"},
+      {"connected load below 0",
+       with_conditions("<load><name>L</name><connected_load>-5 kW</connected_load>" + lf + "</load>"), 1,
+       " *** ERROR: Illegal Connected Load (-5.000000) for Load (L)\n"},
+      {"connected load inf",
+       with_conditions("<load><name>L</name><connected_load>inf</connected_load>" + lf + "</load>"), 1,
+       " *** ERROR: Illegal Connected Load (inf) for Load (L)\n"},
+      {"connected load nan",
+       with_conditions("<load><name>L</name><connected_load>-nan</connected_load>" + lf + "</load>"), 1,
+       " *** ERROR: Illegal Connected Load (-nan) for Load (L)\n"},
+      {"peak fraction above 1",
+       with_conditions("<load><name>L</name><peak_fraction>1.5</peak_fraction>" + lf + "</load>"), 1,
+       " *** ERROR: Illegal peak fraction (1.500000) for Load (L)\n"},
+      {"peak fraction nan", with_conditions("<load><name>L</name><peak_fraction>nan</peak_fraction>" + lf + "</load>"),
+       1, " *** ERROR: Illegal peak fraction (nan) for Load (L)\n"},
       {"power factor empty text", with_conditions("<load><name>L</name><pf></pf>" + lf + "</load>"), 1,
        " *** ERROR: Illegal power factor (0.000000) for Load (L)\n"},
       {"power factor 1.01", with_conditions("<load><name>L</name><pf>1.01</pf>" + lf + "</load>"), 1,
@@ -238,7 +244,8 @@ TEST_F(Reader, ErrorTable) {
       {"power factor nan", with_conditions("<load><name>L</name><pf>NAN(1)</pf>" + lf + "</load>"), 1,
        " *** ERROR: Illegal power factor (nan) for Load (L)\n"},
       {"last load in the file is reported",
-       with_conditions("<load><name>L1</name><pf>0</pf>" + lf + "</load><load><name>L2</name><pf>2</pf>" + lf + "</load>"),
+       with_conditions("<load><name>L1</name><pf>0</pf>" + lf + "</load><load><name>L2</name><pf>2</pf>" + lf +
+                       "</load>"),
        1, " *** ERROR: Illegal power factor (2.000000) for Load (L2)\n"},
   };
   for (const Case &c : cases) {
@@ -251,8 +258,8 @@ TEST_F(Reader, ErrorTable) {
 
     std::string run_err;
     EXPECT_EQ(run_program("study.xml", &run_err), 1) << c.what;
-    std::string expected = replace_all(c.err, "{F}", "study.xml") + " *** Error in read_xml_file(" +
-                           std::to_string(c.status) + ")\n";
+    std::string expected =
+        replace_all(c.err, "{F}", "study.xml") + " *** Error in read_xml_file(" + std::to_string(c.status) + ")\n";
     EXPECT_EQ(run_err, expected) << c.what;
   }
 }
@@ -313,9 +320,11 @@ TEST_F(Reader, ConditionsAndTheirOrders) {
             0);
   EXPECT_EQ(z_.nbr_oc, 9);
   std::string got;
-  for (OperationalCondition *oc = z_.oc; oc; oc = oc->next) got += std::string(oc->name) + "=" + std::to_string(oc->order) + " ";
-  EXPECT_EQ(got, "tiny=" + std::to_string(INT_MIN) + " last wins=-2 caps=0 bare=0 none=0 Three=1 three=3 prefix=12 huge=" +
-                     std::to_string(INT_MAX) + " ");
+  for (OperationalCondition *oc = z_.oc; oc; oc = oc->next)
+    got += std::string(oc->name) + "=" + std::to_string(oc->order) + " ";
+  EXPECT_EQ(got, "tiny=" + std::to_string(INT_MIN) +
+                     " last wins=-2 caps=0 bare=0 none=0 Three=1 three=3 prefix=12 huge=" + std::to_string(INT_MAX) +
+                     " ");
   EXPECT_EQ(z_.nbr_ac, 1);
 }
 

@@ -71,11 +71,9 @@ TEST(XmlEntity, LowercasingReachesChildNamesOnly) {
   XMLENTITY *doc = read_text("<LOAD Name=\"A1\"><PF>0.9</PF><!-- note --><![CDATA[Q]]><?PI X?></LOAD><NEXT/>");
   ASSERT_NE(doc, nullptr);
   lowercase_XMLENTITY(doc, 0);
-  EXPECT_EQ(describe(doc),
-            "load<Name=A1>{}[PF{0.9}, COMMENT{ note }, CDATA{Q}, PROCESSING INSTRUCTION{PI X}], NEXT");
+  EXPECT_EQ(describe(doc), "load<Name=A1>{}[PF{0.9}, COMMENT{ note }, CDATA{Q}, PROCESSING INSTRUCTION{PI X}], NEXT");
   lowercase_XMLENTITY(doc, 1);
-  EXPECT_EQ(describe(doc),
-            "load<Name=A1>{}[pf{0.9}, comment{ note }, cdata{Q}, processing instruction{PI X}], NEXT");
+  EXPECT_EQ(describe(doc), "load<Name=A1>{}[pf{0.9}, comment{ note }, cdata{Q}, processing instruction{PI X}], NEXT");
   free_XMLENTITY(doc);
   lowercase_XMLENTITY(nullptr, 1);
 }
@@ -106,20 +104,19 @@ TEST(XmlEntity, PrintWritesEachKindWithItsIndent) {
   XMLENTITY *doc = read_text("<r a=\"1\" b>t<e/><!-- c --><![CDATA[d]]><?p q?><!x><s> <u/> </s></r>");
   ASSERT_NE(doc, nullptr);
   doc->errflag = 2; // as a top-level status
-  EXPECT_EQ(printed(doc, 1),
-            " <r a=\"1\" b>[ENTITY_DATA errflag = 2]\n"
-            " {t}\n"
-            "  <e>[ENTITY_DATA errflag = 0]\n"
-            "  </e>\n"
-            "  <!--  c  -->\n"
-            "  <![CDATA[d]]>\n"
-            "  <?p q?>\n"
-            "  <s>[ENTITY_DATA errflag = 0]\n"
-            "  {}\n"
-            "   <u>[ENTITY_DATA errflag = 0]\n"
-            "   </u>\n"
-            "  </s>\n"
-            " </r>\n");
+  EXPECT_EQ(printed(doc, 1), " <r a=\"1\" b>[ENTITY_DATA errflag = 2]\n"
+                             " {t}\n"
+                             "  <e>[ENTITY_DATA errflag = 0]\n"
+                             "  </e>\n"
+                             "  <!--  c  -->\n"
+                             "  <![CDATA[d]]>\n"
+                             "  <?p q?>\n"
+                             "  <s>[ENTITY_DATA errflag = 0]\n"
+                             "  {}\n"
+                             "   <u>[ENTITY_DATA errflag = 0]\n"
+                             "   </u>\n"
+                             "  </s>\n"
+                             " </r>\n");
   EXPECT_EQ(printed(doc->child, -3), "<e>[ENTITY_DATA errflag = 0]\n</e>\n");
   free_XMLENTITY(doc);
 }

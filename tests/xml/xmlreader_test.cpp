@@ -52,7 +52,7 @@ const std::string ENTER = "{Entering fget_XMLENTITY: *errflag = 0}\n";
 
 // One row per outcome of an item: status and trace lines after the entering line.
 struct OutcomeCase {
-  const char *input; // after "<"
+  const char *input;   // after "<"
   size_t input_length; // 0: strlen(input); set for inputs with NUL bytes
   int status;
   const char *record; // describe() of the record, null for none
@@ -64,8 +64,7 @@ struct OutcomeCase {
 const OutcomeCase kOutcomes[] = {
     {"/a>", 0, 4, nullptr, 0, "a>", "{Exiting fget_XMLENTITY with endtag: *errflag = 4}\n"},
     {"!>x", 0, 2, nullptr, 0, "x", "{Exiting fget_XMLENTITY empty tag: *errflag = 2}\n"},
-    {"!-x-->", 0, 2, nullptr, 0, "-->",
-     "{fget_XMLENTITY in comment, not quite a comment: *errflag = 2}\n"},
+    {"!-x-->", 0, 2, nullptr, 0, "-->", "{fget_XMLENTITY in comment, not quite a comment: *errflag = 2}\n"},
     {"!-", 0, 2, nullptr, 0, "", "{fget_XMLENTITY in comment, not quite a comment: *errflag = 2}\n"},
     {"!--a-b--->z", 0, 0, "COMMENT{a-b-}", XML_COMMENT, "z",
      "{fget_XMLENTITY reading comment: *errflag = 0}\n"
@@ -80,17 +79,15 @@ const OutcomeCase kOutcomes[] = {
      "{fget_XMLENTITY reading comment: *errflag = 0}\n"
      "{Exiting fget_XMLENTITY unanticipated EOF: *errflag = 1}\n"},
     {"![CDAT", 0, 1, nullptr, 0, "", "{Exiting fget_XMLENTITY unanticipated EOF: *errflag = 1}\n"},
-    {"![CDATX[x]]>", 0, 2, nullptr, 0, "x]]>",
-     "{Exiting fget_XMLENTITY not CDATA ([CDATX[): *errflag = 2}\n"},
-    {"![cdata[x]]>", 0, 2, nullptr, 0, "x]]>",
-     "{Exiting fget_XMLENTITY not CDATA ([cdata[): *errflag = 2}\n"},
+    {"![CDATX[x]]>", 0, 2, nullptr, 0, "x]]>", "{Exiting fget_XMLENTITY not CDATA ([CDATX[): *errflag = 2}\n"},
+    {"![cdata[x]]>", 0, 2, nullptr, 0, "x]]>", "{Exiting fget_XMLENTITY not CDATA ([cdata[): *errflag = 2}\n"},
     {"![CD\0TA[x", 9, 2, nullptr, 0, "x", "{Exiting fget_XMLENTITY not CDATA ([CD): *errflag = 2}\n"},
     {"![CDATA[a]<b>]]]>z", 0, 0, "CDATA{a]<b>]}", XML_CDATA, "z",
      "{Reading CDATA in fget_XMLENTITY: *errflag = 0}\n"
      "{Done Reading CDATA in fget_XMLENTITY: *errflag = 0}\n"},
     {"![CDATA[a]]", 0, 1, nullptr, 0, "", "{Reading CDATA in fget_XMLENTITY: *errflag = 0}\n"},
-    {"!DOCTYPE a [<!ELEMENT a ANY>] >z", 0, 2, "UNKNOWN{DOCTYPE a [<!ELEMENT a ANY>] }", XML_UNKNOWN,
-     "z", "{Done reading other command: *errflag = 2}\n"},
+    {"!DOCTYPE a [<!ELEMENT a ANY>] >z", 0, 2, "UNKNOWN{DOCTYPE a [<!ELEMENT a ANY>] }", XML_UNKNOWN, "z",
+     "{Done reading other command: *errflag = 2}\n"},
     // The first character neither opens nor closes.
     {"!<>z", 0, 2, "UNKNOWN{<}", XML_UNKNOWN, "z", "{Done reading other command: *errflag = 2}\n"},
     {"!x<>", 0, 1, nullptr, 0, "", "{EOF Reading other command in fget_XMLENTITY: *errflag = 1}\n"},
@@ -101,8 +98,7 @@ const OutcomeCase kOutcomes[] = {
     {"?x>?", 0, 1, nullptr, 0, "", "{EOF Reading PI in fget_XMLENTITY: *errflag = 1}\n"},
     {"", 0, 1, nullptr, 0, "", ""},
     {"a b=\"1\"", 0, 1, nullptr, 0, "", ""},
-    {"a x='1'/>z", 0, 0, "a<x='1'>", XML_ELEMENT, "z",
-     "{Empty Element tag <a> in fget_XMLENTITY: *errflag = 0}\n"},
+    {"a x='1'/>z", 0, 0, "a<x='1'>", XML_ELEMENT, "z", "{Empty Element tag <a> in fget_XMLENTITY: *errflag = 0}\n"},
     {"c\0/>z", 5, 0, "c", XML_ELEMENT, "z", "{Empty Element tag <c> in fget_XMLENTITY: *errflag = 0}\n"},
     {"a>x</ab>", 0, 2, "a{x}", XML_ELEMENT, ">",
      "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
@@ -173,9 +169,8 @@ const LimitCase kLimits[] = {
     {"content", [](int n) { return "a>" + std::string(n, 'x') + "</a>REST"; }, 65535, 0, 2 + 65536, true, true,
      data_length, "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"},
     // The "<" of a failed item counts once that item has been read.
-    {"content ending in a failed item",
-     [](int n) { return "a>" + std::string(n - 1, 'x') + "<!>" + "</a>REST"; }, 65535, 0, 2 + 65535 + 3, false, true,
-     data_length,
+    {"content ending in a failed item", [](int n) { return "a>" + std::string(n - 1, 'x') + "<!>" + "</a>REST"; },
+     65535, 0, 2 + 65535 + 3, false, true, data_length,
      "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
      "{Entering fget_XMLENTITY: *errflag = 0}\n"
      "{Exiting fget_XMLENTITY empty tag: *errflag = 2}\n"},
@@ -231,9 +226,9 @@ TEST(XmlReader, ContentOverrunKeepsChildrenAndReachesTheDocumentStatus) {
 // Whole documents: the chain, its overall status and each top-level status.
 struct DocCase {
   std::string text;
-  std::string chain;     // describe() of the document chain
-  int status;            // overall
-  const char *errflags;  // errflag of each top-level record, in order
+  std::string chain;    // describe() of the document chain
+  int status;           // overall
+  const char *errflags; // errflag of each top-level record, in order
 };
 
 const std::string BIG(65536, 'x'); // one character more than content holds
@@ -268,8 +263,7 @@ const DocCase kDocs[] = {
     {"<a/><!-- open", "a", 0, "0"},
     {"<!d><!-- open", "UNKNOWN{d}", 2, "2"},
     {"<a/><!->", "a", 0, "0"},
-    {"<!DOCTYPE r [<!ELEMENT r (#PCDATA)>]>\n<r>x</r>",
-     "UNKNOWN{DOCTYPE r [<!ELEMENT r (#PCDATA)>]}, r{x}", 2, "20"},
+    {"<!DOCTYPE r [<!ELEMENT r (#PCDATA)>]>\n<r>x</r>", "UNKNOWN{DOCTYPE r [<!ELEMENT r (#PCDATA)>]}, r{x}", 2, "20"},
     {"<?xml version=\"1.0\"?>\n<r/>", "PROCESSING INSTRUCTION{xml version=\"1.0\"}, r", 0, "00"},
     {"<r><!-- c --><![CDATA[ <d> ]]><?p q ?></r>", "r{}[COMMENT{ c }, CDATA{ <d> }, PROCESSING INSTRUCTION{p q}]", 0,
      "0"},
@@ -319,10 +313,9 @@ TEST(XmlReader, RecordsBelowTheTopLevelKeepStatusZero) {
 TEST(XmlReader, AnItemWritesTheStatusOnlyWhenItFails) {
   ItemResult r = read_item("!--c-->", 9);
   EXPECT_EQ(r.status, 9);
-  EXPECT_EQ(r.trace,
-            "{Entering fget_XMLENTITY: *errflag = 9}\n"
-            "{fget_XMLENTITY reading comment: *errflag = 9}\n"
-            "{fget_XMLENTITY in comment, comment done: *errflag = 9}\n{c}\n");
+  EXPECT_EQ(r.trace, "{Entering fget_XMLENTITY: *errflag = 9}\n"
+                     "{fget_XMLENTITY reading comment: *errflag = 9}\n"
+                     "{fget_XMLENTITY in comment, comment done: *errflag = 9}\n{c}\n");
   free_XMLENTITY(r.e);
 }
 
@@ -340,17 +333,16 @@ std::string trace_of_document(const std::string &text, int status_in) {
 }
 
 TEST(XmlReaderTrace, CleanElementIsTracedLineByLine) {
-  EXPECT_EQ(trace_of_document("<a>x</a>", 5),
-            "[Entering readfile_XMLENTITY: *errflag = 5\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
-            "{Entering fget_XMLENTITY: *errflag = 0}\n"
-            "{Exiting fget_XMLENTITY with endtag: *errflag = 4}\n"
-            "{End of tag <a> in fget_XMLENTITY: *errflag = 0}\n"
-            "{x}\n"
-            "[return from fget_XMLENTITY  err = 0]\n"
-            "[*errflag = 0]\n"
-            "[Exiting readfile_XMLENTITY: *errflag = 0]\n");
+  EXPECT_EQ(trace_of_document("<a>x</a>", 5), "[Entering readfile_XMLENTITY: *errflag = 5\n"
+                                              "{Entering fget_XMLENTITY: *errflag = 0}\n"
+                                              "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
+                                              "{Entering fget_XMLENTITY: *errflag = 0}\n"
+                                              "{Exiting fget_XMLENTITY with endtag: *errflag = 4}\n"
+                                              "{End of tag <a> in fget_XMLENTITY: *errflag = 0}\n"
+                                              "{x}\n"
+                                              "[return from fget_XMLENTITY  err = 0]\n"
+                                              "[*errflag = 0]\n"
+                                              "[Exiting readfile_XMLENTITY: *errflag = 0]\n");
 }
 
 TEST(XmlReaderTrace, FailingDocumentIsTracedLineByLine) {
@@ -390,9 +382,8 @@ TEST(XmlReaderTrace, FailingDocumentIsTracedLineByLine) {
 }
 
 TEST(XmlReaderTrace, EmptyStreamTracesEnteringAndExitingOnly) {
-  EXPECT_EQ(trace_of_document("", 3),
-            "[Entering readfile_XMLENTITY: *errflag = 3\n"
-            "[Exiting readfile_XMLENTITY: *errflag = 0]\n");
+  EXPECT_EQ(trace_of_document("", 3), "[Entering readfile_XMLENTITY: *errflag = 3\n"
+                                      "[Exiting readfile_XMLENTITY: *errflag = 0]\n");
   DocResult d = read_doc("no markup at all");
   EXPECT_EQ(d.doc, nullptr);
   EXPECT_EQ(d.status, 0);
@@ -412,9 +403,8 @@ TEST(XmlReaderTrace, TextsAreTracedUpToTheirFirstNul) {
   std::string input("!--a\0b-->", 9);
   ItemResult r = read_item(input);
   ASSERT_NE(r.e, nullptr);
-  EXPECT_EQ(r.trace, ENTER +
-                         "{fget_XMLENTITY reading comment: *errflag = 0}\n"
-                         "{fget_XMLENTITY in comment, comment done: *errflag = 0}\n{a}\n");
+  EXPECT_EQ(r.trace, ENTER + "{fget_XMLENTITY reading comment: *errflag = 0}\n"
+                             "{fget_XMLENTITY in comment, comment done: *errflag = 0}\n{a}\n");
   free_XMLENTITY(r.e);
 }
 
@@ -460,8 +450,7 @@ TEST(XmlTagSplitting, NameAndAttributesAreSplitAsWritten) {
 
 TEST(XmlTrimming, WhiteSpaceGoesFromBothEnds) {
   const char *cases[][2] = {
-      {"  a b \t\n", "a b"}, {" \t\n\v\f\r ", ""}, {"", ""}, {"x", "x"},
-      {"\va\f", "a"},        {"\xA0z\xA0", "\xA0z\xA0"},
+      {"  a b \t\n", "a b"}, {" \t\n\v\f\r ", ""}, {"", ""}, {"x", "x"}, {"\va\f", "a"}, {"\xA0z\xA0", "\xA0z\xA0"},
   };
   for (auto &c : cases) {
     std::string s = c[0];
@@ -477,9 +466,8 @@ TEST(XmlReaderArguments, NullArgumentsOfReadfileAreRefused) {
   testing::internal::CaptureStderr();
   EXPECT_EQ(readfile_XMLENTITY(nullptr, &status), nullptr);
   EXPECT_EQ(readfile_XMLENTITY(f, nullptr), nullptr);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n"
-            " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n"
+                                                    " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
   EXPECT_EQ(status, 7);
   EXPECT_EQ(rest_of(f), "<a/>");
 }
