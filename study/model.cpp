@@ -2,14 +2,19 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 // The model is never freed, and a large study holds millions of records and
 // strings: they are cut one after another from zero-filled blocks, with no
 // per-object bookkeeping. A request too large for a block gets its own.
-static const size_t MODEL_BLOCK_SIZE = (size_t)1 << 20;
+
 static const size_t MODEL_ALIGN = 8; // enough for the records' pointers and doubles
 
 struct ModelBlock {
@@ -18,15 +23,42 @@ struct ModelBlock {
 static const size_t MODEL_BLOCK_HEADER = (sizeof(ModelBlock) + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
 
 static ModelBlock *model_blocks; // keeps every block reachable until exit
-static char *model_free;         // next free byte of the newest block
-static size_t model_left;        // bytes left there
+
+#ifdef KPM_PLAIN_HEAP
+// One heap block per object, each linked behind a header so that
+// release_study_memory still finds them all.
+void *model_take(size_t size) {
+  if (kpm_alloc_fails()) return nullptr;
+  ModelBlock *b = (ModelBlock *)calloc(1, MODEL_BLOCK_HEADER + size);
+  if (!b) return nullptr;
+  b->next = model_blocks;
+  model_blocks = b;
+  return (char *)b + MODEL_BLOCK_HEADER;
+}
+#else
+// 2 MiB, so that on Linux a block can be one huge page: a large model then
+// costs a few hundred page faults instead of a few hundred thousand.
+static const size_t MODEL_BLOCK_SIZE = (size_t)2 << 20;
+static char *model_free;  // next free byte of the newest block
+static size_t model_left; // bytes left there
+
+static void *new_model_block(size_t size) {
+  if (size != MODEL_BLOCK_SIZE) return calloc(1, size);
+  void *b = aligned_alloc(MODEL_BLOCK_SIZE, MODEL_BLOCK_SIZE);
+  if (!b) return nullptr;
+#if defined(MADV_HUGEPAGE)
+  madvise(b, MODEL_BLOCK_SIZE, MADV_HUGEPAGE); // only advice: nothing changes when it is not taken
+#endif
+  memset(b, 0, MODEL_BLOCK_SIZE);
+  return b;
+}
 
 void *model_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   size = (size + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
   if (size > model_left) {
     size_t whole = size > MODEL_BLOCK_SIZE / 4 ? MODEL_BLOCK_HEADER + size : MODEL_BLOCK_SIZE;
-    ModelBlock *b = (ModelBlock *)calloc(1, whole);
+    ModelBlock *b = (ModelBlock *)new_model_block(whole);
     if (!b) return nullptr;
     b->next = model_blocks;
     model_blocks = b;
@@ -40,14 +72,18 @@ void *model_take(size_t size) {
   return p;
 }
 
+#endif
+
 void release_study_memory(void) {
   while (model_blocks) {
     ModelBlock *next = model_blocks->next;
     free(model_blocks);
     model_blocks = next;
   }
+#ifndef KPM_PLAIN_HEAP
   model_free = nullptr;
   model_left = 0;
+#endif
 }
 
 // One zero-filled record, or the allocator's own out-of-memory line and exit.

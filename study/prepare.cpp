@@ -21,6 +21,17 @@ static void *take_zeroed(size_t count, size_t size) {
   return p;
 }
 
+// An lfs array is part of the model and lives as long as it does.
+// count is at most the number of load factors, so count * size cannot overflow.
+static LoadFactor **take_lfs(size_t count) {
+  LoadFactor **p = (LoadFactor **)model_take(count * sizeof(LoadFactor *));
+  if (!p) {
+    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
+    exit(1);
+  }
+  return p;
+}
+
 static int same_name(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
 
 // Sorting: the lists arrive in reverse file order. Reversing them and merge
@@ -339,7 +350,7 @@ static void build_results(LoadStudy *z, Prep *p) {
       tail = r;
       r->oc = oc;
       r->ac = ac;
-      r->lfs = (LoadFactor **)take_zeroed((size_t)p->count[pair] + 1, sizeof(LoadFactor *));
+      r->lfs = take_lfs((size_t)p->count[pair] + 1);
       r->nbr_lf = 0;
       by_pair[pair] = r;
       if (z->debug) {

@@ -18,17 +18,8 @@ int xml_verbose = 0;
 // reading itself. So they are cut from blocks of XML_BLOCK_SIZE bytes, aligned
 // to that size so that any object finds its block by masking its address;
 // each block counts its live objects and goes back to the system when the
-// last one is released. Under AddressSanitizer every object is a heap block
-// of its own, so that the sanitizer still sees each one's bounds.
-#if defined(__SANITIZE_ADDRESS__)
-#define KPM_XML_PLAIN_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KPM_XML_PLAIN_HEAP 1
-#endif
-#endif
-
-#ifdef KPM_XML_PLAIN_HEAP
+// last one is released (but for KPM_PLAIN_HEAP builds).
+#ifdef KPM_PLAIN_HEAP
 static void *xml_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   return malloc(size);

@@ -47,6 +47,16 @@ extern int xml_verbose;
 void xml_verbose_on(void);
 void xml_verbose_off(void);
 
+// Under AddressSanitizer every record and string is a heap block of its own,
+// instead of a piece of a larger block, so that the sanitizer sees each one's bounds.
+#if defined(__SANITIZE_ADDRESS__)
+#define KPM_PLAIN_HEAP 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define KPM_PLAIN_HEAP 1
+#endif
+#endif
+
 // Every heap block of the program is taken here (zero-filled, like calloc),
 // so that tests can make a chosen allocation fail. Returns null on failure.
 void *kpm_calloc(size_t count, size_t size);
