@@ -27,12 +27,16 @@ static const int PREFETCH_LINES = 16;
 //
 // The common case is done in exact integer arithmetic: a finite v is
 // m * 2^e, and its digits are m * 10^6 * 2^e rounded to an integer, halves to
-// even, which is what "%f" prints. m * 10^6 < 2^73, so that fits in 128 bits
-// for every e up to 50 (|v| below about 5.6e30); larger values and the
-// specials go to the library's exact conversion.
+// even, which is what "%f" prints. m * 10^6 < 2^73, so the product and its
+// shift fit in 128 bits; the digits are written from 64 bits, which holds
+// every |v| below about 1.8e13. Larger values and the specials go to the
+// library's exact conversion.
 __extension__ typedef unsigned __int128 uint128;
 static const int FAST_MAX_EXPONENT = 50;
 static const uint64_t MICRO = 1000000; // 10^REAL_DECIMALS
+static const char DIGIT_PAIRS[] = "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+                                  "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+                                  "8081828384858687888990919293949596979899";
 
 static char *format_real(char *p, double v) {
   uint64_t bits;
@@ -58,22 +62,33 @@ static char *format_real(char *p, double v) {
     n = q;
   }
 
-  char digits[48]; // least significant first; at least 7, for "0.dddddd"
-  int k = 0;
-  while (n >> 64) {
-    digits[k++] = (char)('0' + (int)(n % 10));
-    n /= 10;
+  if (n >> 64) // 1.8e13 and beyond: rare in a report, left to the library
+    return std::to_chars(p, p + REAL_TEXT_SIZE, v, std::chars_format::fixed, REAL_DECIMALS).ptr;
+  uint64_t whole = (uint64_t)n / MICRO;
+  uint32_t frac = (uint32_t)((uint64_t)n % MICRO);
+
+  char tmp[24]; // the integer part's digits, filled from the end
+  char *q = tmp + sizeof tmp;
+  while (whole >= 100) {
+    q -= 2;
+    memcpy(q, DIGIT_PAIRS + 2 * (whole % 100), 2);
+    whole /= 100;
   }
-  uint64_t low = (uint64_t)n;
-  do {
-    digits[k++] = (char)('0' + (int)(low % 10));
-    low /= 10;
-  } while (low);
-  while (k <= REAL_DECIMALS) digits[k++] = '0';
+  if (whole >= 10) {
+    q -= 2;
+    memcpy(q, DIGIT_PAIRS + 2 * whole, 2);
+  } else {
+    *--q = (char)('0' + whole);
+  }
   if (bits >> 63) *p++ = '-';
-  for (int i = k - 1; i >= REAL_DECIMALS; i--) *p++ = digits[i];
+  size_t len = (size_t)(tmp + sizeof tmp - q);
+  memcpy(p, q, len);
+  p += len;
   *p++ = '.';
-  for (int i = REAL_DECIMALS - 1; i >= 0; i--) *p++ = digits[i];
+  memcpy(p, DIGIT_PAIRS + 2 * (frac / 10000), 2);
+  memcpy(p + 2, DIGIT_PAIRS + 2 * (frac / 100 % 100), 2);
+  memcpy(p + 4, DIGIT_PAIRS + 2 * (frac % 100), 2);
+  p += REAL_DECIMALS;
   return p;
 }
 

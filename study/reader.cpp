@@ -1,6 +1,7 @@
 // The study file reader: maps the XML tree of a study file onto the model,
 // then hands the model to the preparation.
 #include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -18,6 +19,49 @@ static int is_named(const XMLENTITY *e, const char *name) { return e->name && st
 static int is_comment(const XMLENTITY *e) { return is_named(e, "comment") || is_named(e, "c"); }
 
 static int has_text(const XMLENTITY *e) { return e->data && e->data[0] != '\0'; }
+
+// Exact powers of ten: every one up to 10^22 is a double.
+static const double POWERS_OF_TEN[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                       1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+static const int MAX_EXACT_POWER = 22;
+// Digits whose value is below this are an exact double.
+static const uint64_t MAX_EXACT_MANTISSA = UINT64_C(1) << 53;
+// More digits than this may not fit the 64-bit mantissa.
+static const int MAX_FAST_DIGITS = 19;
+
+// A study holds a number for every load factor, and the library's conversion
+// is slow. Short decimals, the usual kind, are converted here: when the digits
+// form an integer below 2^53 and the power of ten is at most 22, that integer
+// and the power are exact doubles, so one multiplication or division rounds
+// exactly as the library does. Everything else goes to atof.
+double text_to_real(const char *text) {
+  const char *p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  bool negative = *p == '-';
+  if (*p == '-' || *p == '+') p++;
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) return atof(text);
+  uint64_t mantissa = 0;
+  int digits = 0, exponent = 0;
+  for (; *p >= '0' && *p <= '9'; p++, digits++) mantissa = mantissa * 10 + (uint64_t)(*p - '0');
+  if (*p == '.')
+    for (p++; *p >= '0' && *p <= '9'; p++, digits++, exponent--) mantissa = mantissa * 10 + (uint64_t)(*p - '0');
+  if (digits == 0 || digits > MAX_FAST_DIGITS) return atof(text);
+  if (*p == 'e' || *p == 'E') {
+    const char *q = p + 1;
+    bool negative_exponent = *q == '-';
+    if (*q == '-' || *q == '+') q++;
+    if (*q >= '0' && *q <= '9') { // otherwise the "e" is not part of the number
+      int e = 0;
+      for (; *q >= '0' && *q <= '9'; q++)
+        if (e < 10000) e = e * 10 + (*q - '0');
+      exponent += negative_exponent ? -e : e;
+    }
+  }
+  if (mantissa > MAX_EXACT_MANTISSA || exponent < -MAX_EXACT_POWER || exponent > MAX_EXACT_POWER) return atof(text);
+  double v = (double)mantissa;
+  v = exponent < 0 ? v / POWERS_OF_TEN[-exponent] : v * POWERS_OF_TEN[exponent];
+  return negative ? -v : v;
+}
 
 // An order without value counts as absent; out-of-range values clamp to int.
 static int read_order_value(const char *text) {
@@ -38,7 +82,7 @@ static int read_order(const XMLENTITY *name) {
 
 // A value element written as an empty-element tag has no text and leaves the field as it is.
 static void read_real(const XMLENTITY *e, double *field) {
-  if (e->data) *field = atof(e->data);
+  if (e->data) *field = text_to_real(e->data);
 }
 
 // The last one counts; the earlier copy stays with the model, like every copy.
