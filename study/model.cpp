@@ -7,18 +7,15 @@
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 // The model is never freed, and a large study holds millions of records and
-// strings: they are cut one after another from zero-filled blocks, with no
-// per-object bookkeeping. A request too large for a block gets its own.
-
+// strings: they are cut one after another from the shared large blocks (see
+// kpm_take_block), with no per-object bookkeeping, and cleared one by one as
+// they are cut. A request too large for a block gets a heap block of its own.
 static const size_t MODEL_ALIGN = 8; // enough for the records' pointers and doubles
 
 struct ModelBlock {
   ModelBlock *next; // every block of the model, newest first
+  int shared;       // 1: one of the shared large blocks; 0: a heap block of its own
 };
 static const size_t MODEL_BLOCK_HEADER = (sizeof(ModelBlock) + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
 
@@ -31,53 +28,45 @@ void *model_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   ModelBlock *b = (ModelBlock *)calloc(1, MODEL_BLOCK_HEADER + size);
   if (!b) return nullptr;
+  b->shared = 0;
   b->next = model_blocks;
   model_blocks = b;
   return (char *)b + MODEL_BLOCK_HEADER;
 }
 #else
-// 2 MiB, so that on Linux a block can be one huge page: a large model then
-// costs a few hundred page faults instead of a few hundred thousand.
-static const size_t MODEL_BLOCK_SIZE = (size_t)2 << 20;
-static char *model_free;  // next free byte of the newest block
+static char *model_free;  // next free byte of the newest shared block
 static size_t model_left; // bytes left there
-
-static void *new_model_block(size_t size) {
-  if (size != MODEL_BLOCK_SIZE) return calloc(1, size);
-  void *b = aligned_alloc(MODEL_BLOCK_SIZE, MODEL_BLOCK_SIZE);
-  if (!b) return nullptr;
-#if defined(MADV_HUGEPAGE)
-  madvise(b, MODEL_BLOCK_SIZE, MADV_HUGEPAGE); // only advice: nothing changes when it is not taken
-#endif
-  memset(b, 0, MODEL_BLOCK_SIZE);
-  return b;
-}
 
 void *model_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   size = (size + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
   if (size > model_left) {
-    size_t whole = size > MODEL_BLOCK_SIZE / 4 ? MODEL_BLOCK_HEADER + size : MODEL_BLOCK_SIZE;
-    ModelBlock *b = (ModelBlock *)new_model_block(whole);
+    bool own = size > KPM_BLOCK_SIZE / 4;
+    size_t whole = own ? MODEL_BLOCK_HEADER + size : KPM_BLOCK_SIZE;
+    ModelBlock *b = (ModelBlock *)(own ? calloc(1, whole) : kpm_take_block());
     if (!b) return nullptr;
+    b->shared = !own;
     b->next = model_blocks;
     model_blocks = b;
-    if (whole != MODEL_BLOCK_SIZE) return (char *)b + MODEL_BLOCK_HEADER; // keep cutting the old block
+    if (own) return (char *)b + MODEL_BLOCK_HEADER; // keep cutting the older block
     model_free = (char *)b + MODEL_BLOCK_HEADER;
-    model_left = MODEL_BLOCK_SIZE - MODEL_BLOCK_HEADER;
+    model_left = KPM_BLOCK_SIZE - MODEL_BLOCK_HEADER;
   }
   void *p = model_free;
   model_free += size;
   model_left -= size;
+  memset(p, 0, size); // a shared block comes with what it last held
   return p;
 }
-
 #endif
 
 void release_study_memory(void) {
   while (model_blocks) {
     ModelBlock *next = model_blocks->next;
-    free(model_blocks);
+    if (model_blocks->shared)
+      kpm_give_block(model_blocks);
+    else
+      free(model_blocks);
     model_blocks = next;
   }
 #ifndef KPM_PLAIN_HEAP

@@ -25,4 +25,26 @@ void *kpm_calloc(size_t count, size_t size) {
   return calloc(count, size);
 }
 
+struct FreeBlock {
+  FreeBlock *next;
+};
+static FreeBlock *free_blocks; // blocks given back, for the next taker
+
+void *kpm_take_block(void) {
+  if (free_blocks) {
+    FreeBlock *b = free_blocks;
+    free_blocks = b->next;
+    return b;
+  }
+  // No huge-page advice: on a machine whose memory is fragmented by the page
+  // cache, assembling huge pages stalled whole runs for seconds.
+  return aligned_alloc(KPM_BLOCK_SIZE, KPM_BLOCK_SIZE);
+}
+
+void kpm_give_block(void *block) {
+  FreeBlock *b = (FreeBlock *)block;
+  b->next = free_blocks;
+  free_blocks = b;
+}
+
 const char *str_or_null(const char *s) { return s ? s : "(null)"; }

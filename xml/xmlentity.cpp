@@ -6,19 +6,15 @@
 
 #include "xml/xmlentity.h"
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 int xml_verbose = 0;
 
 // Where records and strings live. A study of a few hundred MB makes tens of
 // millions of small records, built in document order and released in much the
 // same order; one malloc each would cost more time and memory than the
-// reading itself. So they are cut from blocks of XML_BLOCK_SIZE bytes, aligned
+// reading itself. So they are cut from blocks of KPM_BLOCK_SIZE bytes, aligned
 // to that size so that any object finds its block by masking its address;
-// each block counts its live objects and goes back to the system when the
-// last one is released (but for KPM_PLAIN_HEAP builds).
+// each block counts its live objects and is given back when the last one is
+// released (but for KPM_PLAIN_HEAP builds).
 #ifdef KPM_PLAIN_HEAP
 static void *xml_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
@@ -27,48 +23,50 @@ static void *xml_take(size_t size) {
 
 static void xml_release(void *p) { free(p); }
 #else
-// 2 MiB: the system is asked rarely, a released stretch of the document soon
-// gives whole blocks back, and on Linux a block can be one huge page, which
-// saves hundreds of page faults per block on a large study.
-static const size_t XML_BLOCK_SIZE = (size_t)2 << 20;
 // Objects are cut at this alignment, enough for a record's pointers.
 static const size_t XML_ALIGN = 8;
 
 struct XmlBlock {
   size_t live; // objects cut from the block and not yet released
   size_t used; // bytes cut so far, header included
+  size_t size; // KPM_BLOCK_SIZE, or a whole number of them for a long text
 };
 static const size_t XML_BLOCK_HEADER = (sizeof(XmlBlock) + XML_ALIGN - 1) & ~(XML_ALIGN - 1);
 
 static XmlBlock *current_block; // the block that new objects are cut from
 
 static XmlBlock *new_block(size_t size) {
-  XmlBlock *b = (XmlBlock *)aligned_alloc(XML_BLOCK_SIZE, size);
+  XmlBlock *b = (XmlBlock *)(size == KPM_BLOCK_SIZE ? kpm_take_block() : aligned_alloc(KPM_BLOCK_SIZE, size));
   if (!b) return nullptr;
-#if defined(MADV_HUGEPAGE)
-  madvise(b, size, MADV_HUGEPAGE); // only advice: nothing changes when it is not taken
-#endif
   b->live = 0;
   b->used = XML_BLOCK_HEADER;
+  b->size = size;
   return b;
+}
+
+static void drop_block(XmlBlock *b) {
+  if (b->size == KPM_BLOCK_SIZE)
+    kpm_give_block(b);
+  else
+    free(b);
 }
 
 static void *xml_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   size = (size + XML_ALIGN - 1) & ~(XML_ALIGN - 1);
-  if (size > XML_BLOCK_SIZE / 4) {
+  if (size > KPM_BLOCK_SIZE / 4) {
     // A long text gets a block of its own, a whole number of aligned blocks,
     // so that masking its address still finds the header.
-    size_t whole = (XML_BLOCK_HEADER + size + XML_BLOCK_SIZE - 1) & ~(XML_BLOCK_SIZE - 1);
+    size_t whole = (XML_BLOCK_HEADER + size + KPM_BLOCK_SIZE - 1) & ~(KPM_BLOCK_SIZE - 1);
     XmlBlock *b = new_block(whole);
     if (!b) return nullptr;
     b->live = 1;
     return (char *)b + XML_BLOCK_HEADER;
   }
-  if (!current_block || current_block->used + size > XML_BLOCK_SIZE) {
-    XmlBlock *b = new_block(XML_BLOCK_SIZE);
+  if (!current_block || current_block->used + size > KPM_BLOCK_SIZE) {
+    XmlBlock *b = new_block(KPM_BLOCK_SIZE);
     if (!b) return nullptr;
-    if (current_block && current_block->live == 0) free(current_block);
+    if (current_block && current_block->live == 0) drop_block(current_block);
     current_block = b;
   }
   void *p = (char *)current_block + current_block->used;
@@ -79,12 +77,12 @@ static void *xml_take(size_t size) {
 
 static void xml_release(void *p) {
   if (!p) return;
-  XmlBlock *b = (XmlBlock *)((uintptr_t)p & ~(uintptr_t)(XML_BLOCK_SIZE - 1));
+  XmlBlock *b = (XmlBlock *)((uintptr_t)p & ~(uintptr_t)(KPM_BLOCK_SIZE - 1));
   if (--b->live > 0) return;
   if (b == current_block)
     b->used = XML_BLOCK_HEADER; // empty again: cut from its start
   else
-    free(b);
+    drop_block(b);
 }
 #endif
 

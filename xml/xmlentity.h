@@ -64,6 +64,15 @@ void *kpm_calloc(size_t count, size_t size);
 // current allocation is to fail (only ever in the allocation-failure test build).
 int kpm_alloc_fails(void);
 
+// Large blocks for the reader's records and the study model: KPM_BLOCK_SIZE
+// bytes aligned to KPM_BLOCK_SIZE. A block
+// given back is kept for the next taker rather than returned to the system,
+// so the model of a large study grows into the memory its XML tree leaves,
+// already paged in. A block comes with whatever it last held.
+const size_t KPM_BLOCK_SIZE = (size_t)2 << 20;
+void *kpm_take_block(void); // null when memory is exhausted
+void kpm_give_block(void *block);
+
 // Text for a possibly-null string given to "%s": "(null)" for null.
 // Always use it: a compiler may turn printf("%s\n", p) into puts(p), which
 // does not survive a null pointer.

@@ -74,8 +74,7 @@ TEST(TextToReal, HandPickedTextsReadAsAtofReadsThem) {
                          "--1",
                          "e5",
                          "1,5",
-                         "\xC2\xA0"
-                         "1",
+                         "\xC2\xA0\x31", // a no-break space, then 1
                          "4.9e-324",
                          "1.7976931348623157e308",
                          "0.6",
