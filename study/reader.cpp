@@ -11,6 +11,10 @@
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
+// 1 while the root's children are mapped ahead of the walk (see read_root_child):
+// error lines are then the walk's to print.
+static int quiet;
+
 // Element names are lower-cased before the walk; attribute names are not.
 static int is_named(const XMLENTITY *e, const char *name) { return e->name && strcmp(e->name, name) == 0; }
 
@@ -108,7 +112,7 @@ static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambien
         z->nbr_oc++;
       }
     } else if (!is_comment(c)) {
-      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
+      if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
       return 6;
     }
   }
@@ -130,12 +134,13 @@ static int read_load_factor(LoadStudy *z, Load *ld, const XMLENTITY *e) {
     } else if (is_named(a, "ac")) {
       replace_string(&lf->ac_name, a->data);
     } else {
-      fprintf(stderr, " *** ERROR: Unknown <lf> name token (%s) in file %s (6)\n", str_or_null(a->name), z->xmlfile);
+      if (!quiet)
+        fprintf(stderr, " *** ERROR: Unknown <lf> name token (%s) in file %s (6)\n", str_or_null(a->name), z->xmlfile);
       return 6;
     }
   }
   if (!lf->oc_name || !lf->ac_name) {
-    fprintf(stderr, " *** ERROR: oc and/or ac not defined for <lf> in file %s (6)\n", z->xmlfile);
+    if (!quiet) fprintf(stderr, " *** ERROR: oc and/or ac not defined for <lf> in file %s (6)\n", z->xmlfile);
     return 6;
   }
   read_real(e, &lf->loadfactor);
@@ -166,53 +171,101 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
       int status = read_load_factor(z, ld, c);
       if (status != 0) return status;
     } else if (!is_comment(c)) {
-      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
+      if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
       return 6;
     }
   }
   if (!ld->lf) {
-    fprintf(stderr, " *** ERROR: no load factors defined for a load in file %s (6)\n", z->xmlfile);
+    if (!quiet) fprintf(stderr, " *** ERROR: no load factors defined for a load in file %s (6)\n", z->xmlfile);
+    return 6;
+  }
+  return 0;
+}
+
+// While a study is read without debug traces, each child of the root is
+// mapped as soon as the reader has it, silently, and then released: a large
+// study never holds its whole tree. A child that fails is taken back out of
+// the model and left in the tree, with every child after it, for the walk
+// after reading, which reports it in its place. So the outcome is the one of
+// reading first and walking after: an XML error anywhere still wins.
+
+// One child of the root: 0, or the status of its first error.
+static int read_root_child(LoadStudy *z, XMLENTITY *c) {
+  if (is_named(c, "name")) {
+    if (z->debug) {
+      printf("n");
+      fflush(stdout);
+    }
+    if (has_text(c) && !z->name) z->name = copystring(c->data);
+  } else if (is_named(c, "operational_conditions")) {
+    if (z->debug) {
+      printf("o");
+      fflush(stdout);
+    }
+    return read_condition_group(z, c, 0);
+  } else if (is_named(c, "ambient_conditions")) {
+    if (z->debug) {
+      printf("a");
+      fflush(stdout);
+    }
+    return read_condition_group(z, c, 1);
+  } else if (is_named(c, "load")) {
+    return read_load(z, c);
+  } else if (!is_comment(c)) {
+    if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
     return 6;
   }
   return 0;
 }
 
 // The children of the root, in file order; the first error ends the walk.
-// Each child is released once mapped: the model holds copies of its strings,
-// and a large study then never holds its whole tree and its whole model at once.
+// Each child is released once mapped: the model holds copies of its strings.
 static int read_study(LoadStudy *z, XMLENTITY *root) {
   for (XMLENTITY *c = root->child; c; c = root->child) {
-    int status = 0;
-    if (is_named(c, "name")) {
-      if (z->debug) {
-        printf("n");
-        fflush(stdout);
-      }
-      if (has_text(c) && !z->name) z->name = copystring(c->data);
-    } else if (is_named(c, "operational_conditions")) {
-      if (z->debug) {
-        printf("o");
-        fflush(stdout);
-      }
-      status = read_condition_group(z, c, 0);
-    } else if (is_named(c, "ambient_conditions")) {
-      if (z->debug) {
-        printf("a");
-        fflush(stdout);
-      }
-      status = read_condition_group(z, c, 1);
-    } else if (is_named(c, "load")) {
-      status = read_load(z, c);
-    } else if (!is_comment(c)) {
-      fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
-      status = 6;
-    }
+    int status = read_root_child(z, c);
     if (status != 0) return status;
     root->child = c->next;
     c->next = nullptr;
     free_XMLENTITY(c);
   }
   return 0;
+}
+
+// "kpm" in any case, without lowering the name: the reader still needs it as
+// written, to match the end tag.
+static int is_kpm(const char *name) {
+  return name && (name[0] | 0x20) == 'k' && (name[1] | 0x20) == 'p' && (name[2] | 0x20) == 'm' && name[3] == '\0';
+}
+
+struct MapAhead {
+  LoadStudy *z;
+  int stopped; // a child failed: the rest is left to the walk
+};
+
+static int map_child_ahead(XMLENTITY *root, XMLENTITY *child, void *arg) {
+  MapAhead *m = (MapAhead *)arg;
+  if (m->stopped || !is_kpm(root->name)) return 0;
+  LoadStudy *z = m->z;
+  OperationalCondition *oc = z->oc;
+  AmbientCondition *ac = z->ac;
+  Load *ld = z->ld;
+  int nbr_oc = z->nbr_oc, nbr_ac = z->nbr_ac, nbr_ld = z->nbr_ld;
+  lowercase_XMLENTITY(child, 1);
+  quiet = 1;
+  int status = read_root_child(z, child);
+  quiet = 0;
+  if (status != 0) {
+    z->oc = oc; // what the failing child added stays unreachable
+    z->ac = ac;
+    z->ld = ld;
+    z->nbr_oc = nbr_oc;
+    z->nbr_ac = nbr_ac;
+    z->nbr_ld = nbr_ld;
+    m->stopped = 1;
+    return 0;
+  }
+  free_XMLENTITY(child);
+  return 1;
 }
 
 // Opens, reads and maps the study file: 0, or the status of the first failure (2 to 6).
@@ -224,7 +277,10 @@ static int read_and_map(LoadStudy *z) {
   }
   if (z->debug) xml_verbose_on();
   int errflag = 0;
-  XMLENTITY *doc = readfile_XMLENTITY(f, &errflag);
+  MapAhead ahead = {z, 0};
+  // The debug trace shows reading and walking one after the other: no mapping ahead.
+  XMLENTITY *doc =
+      z->debug ? readfile_XMLENTITY(f, &errflag) : readfile_each_XMLENTITY(f, &errflag, map_child_ahead, &ahead);
   fclose(f);
   if (z->debug) {
     printf("$");

@@ -103,6 +103,14 @@ void print_XMLENTITY(FILE *stream, XMLENTITY *e, int depth);
 // non-zero status of the top-level items that yielded a record, else 0.
 // Null arguments: message, null result, *errflag untouched.
 XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag);
+// Called with each complete child of the document's first record, when that
+// is an element, in document order while the rest is still being read.
+// Non-zero takes the child: the reader then keeps no pointer to it, and the
+// hook must release it. The child's status still counts for its element.
+typedef int (*XML_CHILD_HOOK)(XMLENTITY *element, XMLENTITY *child, void *arg);
+// As readfile_XMLENTITY, calling hook (when not null) as said above, so that a
+// caller can take a large document apart while it is read.
+XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK hook, void *arg);
 // Reads one item whose "<" has just been consumed. Writes *errflag only when
 // the item ends with a non-zero status. Null arguments or no memory: exit(1).
 XMLENTITY *fget_XMLENTITY(FILE *stream, int *errflag);

@@ -28,6 +28,13 @@ char *work_buffers[XML_MAX_DEPTH + 1];
 // Items being read right now: the level of the current fget_XMLENTITY call.
 int open_items = 0;
 
+// readfile_each_XMLENTITY: the hook, its argument, whether the next top-level
+// element is the document's first record, and that element once it is read.
+XML_CHILD_HOOK child_hook = nullptr;
+void *child_hook_arg = nullptr;
+bool hook_armed = false;
+XMLENTITY *hooked_element = nullptr;
+
 inline int read_byte(FILE *stream) {
 #if defined(_POSIX_VERSION)
   return getc_unlocked(stream);
@@ -206,14 +213,15 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
       int status = XML_OK;
       XMLENTITY *child = fget_XMLENTITY(stream, &status);
       if (child) {
+        if (status != XML_OK) *errflag = status;
+        if (xml_verbose)
+          printf("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n", child->name, e->name, *errflag);
+        if (e == hooked_element && child_hook(e, child, child_hook_arg)) continue; // the hook took it
         if (last)
           last->next = child;
         else
           e->child = child;
         last = child;
-        if (status != XML_OK) *errflag = status;
-        if (xml_verbose)
-          printf("{child tag <%s> to <%s> in fget_XMLENTITY: *errflag = %d}\n", child->name, e->name, *errflag);
         continue;
       }
       if (status == XML_ENDTAG) break;
@@ -278,6 +286,7 @@ XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level)
   }
   XMLENTITY *e = parsetag_XMLENTITY(buf);
   e->type = XML_ELEMENT;
+  if (level == 0 && hook_armed) hooked_element = e;
   // The callers of this level are all open elements.
   if (level >= XML_MAX_DEPTH) {
     *errflag = XML_OVERRUN;
@@ -353,6 +362,10 @@ XMLENTITY *fget_XMLENTITY(FILE *stream, int *errflag) {
 }
 
 XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag) {
+  return readfile_each_XMLENTITY(stream, errflag, nullptr, nullptr);
+}
+
+XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK hook, void *arg) {
   if (!stream || !errflag) {
     fprintf(stderr, " *** ERROR: NULL Pointers on entry to readfile_XMLENTITY\n");
     return nullptr;
@@ -367,7 +380,12 @@ XMLENTITY *readfile_XMLENTITY(FILE *stream, int *errflag) {
     while (c != EOF && c != '<');
     if (c == EOF) break;
     int status = XML_OK;
+    child_hook = hook;
+    child_hook_arg = arg;
+    hook_armed = hook && !first;
     XMLENTITY *e = fget_XMLENTITY(stream, &status);
+    hook_armed = false;
+    hooked_element = nullptr;
     if (xml_verbose) printf("[return from fget_XMLENTITY  err = %d]\n", status);
     if (!e) continue; // stray end tags and failed items leave nothing behind
     if (last)
