@@ -34,103 +34,67 @@ static LoadFactor **take_lfs(size_t count) {
 
 static int same_name(const char *a, const char *b) { return a && b && strcmp(a, b) == 0; }
 
-// Sorting: the lists arrive in reverse file order. Reversing them and merge
-// sorting stably by order gives the smallest order first and equal orders in
-// file order, in O(n log n). Each record then learns its position.
+// Sorting. The described insertion sort puts the smallest order first and
+// keeps equal orders in file order; sorting keys by (order, place in the file)
+// gives the same list in O(n log n). The lists arrive in reverse file order.
+struct SortKey {
+  int order;
+  int place; // place in the file, which settles equal orders
+  void *rec;
+};
+
+static int compare_sort_keys(const void *a, const void *b) {
+  const SortKey *x = (const SortKey *)a, *y = (const SortKey *)b;
+  if (x->order != y->order) return x->order < y->order ? -1 : 1;
+  return x->place < y->place ? -1 : x->place > y->place;
+}
+
+// keys[0..n) hold the records in list order; sorts them into the new order.
+static void sort_keys(SortKey *keys, int n) {
+  for (int i = 0; i < n; i++) keys[i].place = n - 1 - i;
+  qsort(keys, (size_t)n, sizeof(SortKey), compare_sort_keys);
+}
+
 static OperationalCondition *sort_operational_conditions(OperationalCondition *list, int *count) {
-  OperationalCondition *in = nullptr;
-  while (list) {
-    OperationalCondition *next = list->next;
-    list->next = in;
-    in = list;
-    list = next;
-  }
-  for (long width = 1; in; width *= 2) {
-    OperationalCondition *head = nullptr, *tail = nullptr, *p = in;
-    int merges = 0;
-    while (p) {
-      merges++;
-      OperationalCondition *q = p;
-      long psize = 0, qsize = width;
-      while (psize < width && q) {
-        psize++;
-        q = q->next;
-      }
-      while (psize > 0 || (qsize > 0 && q)) {
-        OperationalCondition *e;
-        if (psize > 0 && (qsize == 0 || !q || p->order <= q->order)) {
-          e = p;
-          p = p->next;
-          psize--;
-        } else {
-          e = q;
-          q = q->next;
-          qsize--;
-        }
-        if (tail)
-          tail->next = e;
-        else
-          head = e;
-        tail = e;
-      }
-      p = q;
-    }
-    tail->next = nullptr;
-    in = head;
-    if (merges <= 1) break;
-  }
   int n = 0;
-  for (OperationalCondition *oc = in; oc; oc = oc->next) oc->index = n++;
+  for (OperationalCondition *oc = list; oc; oc = oc->next) n++;
+  SortKey *keys = (SortKey *)take_zeroed((size_t)n, sizeof(SortKey));
+  int i = 0;
+  for (OperationalCondition *oc = list; oc; oc = oc->next, i++) {
+    keys[i].order = oc->order;
+    keys[i].rec = oc;
+  }
+  sort_keys(keys, n);
+  for (i = 0; i < n; i++) {
+    OperationalCondition *oc = (OperationalCondition *)keys[i].rec;
+    oc->index = i; // the record's position, for the pair index
+    oc->next = i + 1 < n ? (OperationalCondition *)keys[i + 1].rec : nullptr;
+  }
+  OperationalCondition *head = n ? (OperationalCondition *)keys[0].rec : nullptr;
+  free(keys);
   *count = n;
-  return in;
+  return head;
 }
 
 static AmbientCondition *sort_ambient_conditions(AmbientCondition *list, int *count) {
-  AmbientCondition *in = nullptr;
-  while (list) {
-    AmbientCondition *next = list->next;
-    list->next = in;
-    in = list;
-    list = next;
-  }
-  for (long width = 1; in; width *= 2) {
-    AmbientCondition *head = nullptr, *tail = nullptr, *p = in;
-    int merges = 0;
-    while (p) {
-      merges++;
-      AmbientCondition *q = p;
-      long psize = 0, qsize = width;
-      while (psize < width && q) {
-        psize++;
-        q = q->next;
-      }
-      while (psize > 0 || (qsize > 0 && q)) {
-        AmbientCondition *e;
-        if (psize > 0 && (qsize == 0 || !q || p->order <= q->order)) {
-          e = p;
-          p = p->next;
-          psize--;
-        } else {
-          e = q;
-          q = q->next;
-          qsize--;
-        }
-        if (tail)
-          tail->next = e;
-        else
-          head = e;
-        tail = e;
-      }
-      p = q;
-    }
-    tail->next = nullptr;
-    in = head;
-    if (merges <= 1) break;
-  }
   int n = 0;
-  for (AmbientCondition *ac = in; ac; ac = ac->next) ac->index = n++;
+  for (AmbientCondition *ac = list; ac; ac = ac->next) n++;
+  SortKey *keys = (SortKey *)take_zeroed((size_t)n, sizeof(SortKey));
+  int i = 0;
+  for (AmbientCondition *ac = list; ac; ac = ac->next, i++) {
+    keys[i].order = ac->order;
+    keys[i].rec = ac;
+  }
+  sort_keys(keys, n);
+  for (i = 0; i < n; i++) {
+    AmbientCondition *ac = (AmbientCondition *)keys[i].rec;
+    ac->index = i;
+    ac->next = i + 1 < n ? (AmbientCondition *)keys[i + 1].rec : nullptr;
+  }
+  AmbientCondition *head = n ? (AmbientCondition *)keys[0].rec : nullptr;
+  free(keys);
   *count = n;
-  return in;
+  return head;
 }
 
 // Name lookup without debug: the first condition of a name in the sorted list,
