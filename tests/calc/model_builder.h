@@ -9,7 +9,7 @@
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
-struct LoadSpec {
+struct LoadLine {
   const char *swbs;
   const char *name;
   double connected_load;
@@ -100,10 +100,10 @@ struct ModelBuilder {
     return r;
   }
 
-  // One pair holding one new load per spec, in the given lfs order.
-  Results *add_pair(OperationalCondition *oc, AmbientCondition *ac, const std::vector<LoadSpec> &loads) {
+  // One pair holding one new load per entry, in the given lfs order.
+  Results *add_pair(OperationalCondition *oc, AmbientCondition *ac, const std::vector<LoadLine> &loads) {
     Results *r = add_results(oc, ac, (int)loads.size());
-    for (const LoadSpec &s : loads) {
+    for (const LoadLine &s : loads) {
       Load *ld = add_load(s.swbs, s.name, s.connected_load, s.peak_fraction);
       r->lfs[r->nbr_lf++] = add_lf(ld, oc, ac, s.loadfactor);
     }
