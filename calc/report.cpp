@@ -130,34 +130,16 @@ static inline void put_real(ReportSink *s, double v) {
 }
 
 static void print_block(ReportSink *s, Results *rs) {
-  // "\n\"Operational_Condition\",\"%s\"\n"
-  PUT_LITERAL(s, "\n\"Operational_Condition\",\"");
-  put_text(s, rs->oc ? rs->oc->name : nullptr);
-  PUT_LITERAL(s, "\"\n");
-  // "\"Ambient_Condition\",\"%s\"\n"
-  PUT_LITERAL(s, "\"Ambient_Condition\",\"");
-  put_text(s, rs->ac ? rs->ac->name : nullptr);
-  PUT_LITERAL(s, "\"\n");
-  // "\"Total_Connected_Load_KW\",%f\n"
-  PUT_LITERAL(s, "\"Total_Connected_Load_KW\",");
-  put_real(s, rs->total_connected_load);
-  PUT_LITERAL(s, "\n");
-  // "\"Total_Load_Factor_Load_KW\",%f\n"
-  PUT_LITERAL(s, "\"Total_Load_Factor_Load_KW\",");
-  put_real(s, rs->total_lf_load);
-  PUT_LITERAL(s, "\n");
-  // "\"Zonal_Total_Operating_Load_KW\",%f\n"
-  PUT_LITERAL(s, "\"Zonal_Total_Operating_Load_KW\",");
-  put_real(s, rs->total_operating_load);
-  PUT_LITERAL(s, "\n");
-  // "\"Total_lf\",%f\n"
-  PUT_LITERAL(s, "\"Total_lf\",");
-  put_real(s, rs->total_lf);
-  PUT_LITERAL(s, "\n");
-  // "\"Total_kpm\",%f\n"
-  PUT_LITERAL(s, "\"Total_kpm\",");
-  put_real(s, rs->total_kpm);
-  PUT_LITERAL(s, "\n");
+  // Seven lines per pair: rare enough for plain fprintf, which prints "%f"
+  // exactly as format_real does. The chunk goes first, to keep the order.
+  flush_sink(s);
+  fprintf(s->out, "\n\"Operational_Condition\",\"%s\"\n", str_or_null(rs->oc ? rs->oc->name : nullptr));
+  fprintf(s->out, "\"Ambient_Condition\",\"%s\"\n", str_or_null(rs->ac ? rs->ac->name : nullptr));
+  fprintf(s->out, "\"Total_Connected_Load_KW\",%f\n", rs->total_connected_load);
+  fprintf(s->out, "\"Total_Load_Factor_Load_KW\",%f\n", rs->total_lf_load);
+  fprintf(s->out, "\"Zonal_Total_Operating_Load_KW\",%f\n", rs->total_operating_load);
+  fprintf(s->out, "\"Total_lf\",%f\n", rs->total_lf);
+  fprintf(s->out, "\"Total_kpm\",%f\n", rs->total_kpm);
   int n = rs->nbr_lf;
   for (int i = 0; i < n; i++) {
     if (i + PREFETCH_LINES < n) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES]);

@@ -22,17 +22,6 @@
 
 namespace {
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::string temp_path(const char *name) {
-  return testing::TempDir() + "kpm_format_test_" + std::to_string(getpid()) + "_" + name;
-}
-
 // The report as one fprintf per line writes it.
 std::string reference_report(LoadStudy *z, const char *destination) {
   char *text = nullptr;
@@ -108,7 +97,7 @@ void expect_figures_as_printf(const std::vector<double> &values) {
   AmbientCondition *ac = m.add_ac("a", 1);
   Results *r = m.add_results(oc, ac, kLines);
   for (int i = 0; i < kLines; i++) r->lfs[i] = m.add_lf(m.add_load("101", "pump", 0, 0), oc, ac, 0);
-  std::string path = temp_path("figures.csv");
+  std::string path = temp_path("kpm_format_test_", "figures.csv");
   m.z.outfile = const_cast<char *>(path.c_str());
 
   for (size_t first = 0; first < values.size(); first += (size_t)kLines * kFiguresPerLine) {
@@ -251,7 +240,7 @@ TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
   m.add_results(ocs[0], nullptr, 0);
   m.add_results(nullptr, acs[1], 0);
 
-  std::string path = temp_path("whole.csv");
+  std::string path = temp_path("kpm_format_test_", "whole.csv");
   m.z.outfile = const_cast<char *>(path.c_str());
   print_results(&m.z);
   EXPECT_EQ(first_differing_line(read_file(path), reference_report(&m.z, path.c_str())), 0u);

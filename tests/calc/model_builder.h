@@ -2,12 +2,30 @@
 #ifndef KPM_TESTS_CALC_MODEL_BUILDER_H
 #define KPM_TESTS_CALC_MODEL_BUILDER_H
 
+#include <gtest/gtest.h>
+#include <unistd.h>
+
 #include <cstdio>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "study/study.h"
 #include "xml/xmlentity.h"
+
+// Whole content of a file, bytes as written.
+inline std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// A path in the test's temporary folder, unique to this process.
+inline std::string temp_path(const char *prefix, const char *name) {
+  return testing::TempDir() + prefix + std::to_string(getpid()) + "_" + name;
+}
 
 struct LoadLine {
   const char *swbs;

@@ -14,17 +14,6 @@
 
 namespace {
 
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-std::string temp_path(const char *name) {
-  return testing::TempDir() + "kpm_report_test_" + std::to_string(getpid()) + "_" + name;
-}
-
 std::string header(const char *name, const char *out) {
   return std::string("\"kpm\",\"Version\",\"1.0\",\"") + __DATE__ + "\"\n\"" + name + "\"\n\"study.xml\"\n\"" + out +
          "\"\n";
@@ -49,7 +38,7 @@ TEST(ResultsReport, BuildDateHasTheCompilerDateForm) {
 }
 
 TEST(ResultsReport, WorkedExampleToAFileReplacingWhatWasThere) {
-  std::string path = temp_path("example.csv");
+  std::string path = temp_path("kpm_report_test_", "example.csv");
   {
     std::ofstream old(path);
     old << std::string(5000, 'x') << "\n"; // longer than the report: must not survive
