@@ -2,6 +2,8 @@
 // factors. Every figure is one rounded double operation at a time, in the
 // order written here (the library is built without contraction into FMA).
 #include <cstdio>
+#include <pthread.h>
+#include <sched.h>
 
 #include "calc/calc.h"
 #include "xml/xmlentity.h"
@@ -68,12 +70,59 @@ static void calc_results(LoadStudy *z, Results *rs) {
   }
 }
 
+static int fixed_workers; // 0: as many as there are processors
+
+void set_calc_workers(int n) { fixed_workers = n > 0 ? n : 0; }
+
+int calc_workers(void) {
+  int n = fixed_workers;
+  if (n == 0) {
+    cpu_set_t cpus;
+    n = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+  }
+  return n < 1 ? 1 : n > CALC_MAX_WORKERS ? CALC_MAX_WORKERS : n;
+}
+
+// The pairs are independent: threads take them one at a time.
+struct CalcWork {
+  LoadStudy *z;
+  pthread_mutex_t lock;
+  Results *next; // the next pair to take
+};
+
+static void *calc_worker(void *arg) {
+  CalcWork *w = (CalcWork *)arg;
+  for (;;) {
+    pthread_mutex_lock(&w->lock);
+    Results *rs = w->next;
+    if (rs) w->next = rs->next;
+    pthread_mutex_unlock(&w->lock);
+    if (!rs) return nullptr;
+    calc_results(w->z, rs);
+  }
+}
+
 int calc_kpm(LoadStudy *z) {
   if (!z) return 1;
   if (!z->r) {
     fprintf(stderr, " *** ERROR: no results to calculate\n");
     return 1;
   }
-  for (Results *rs = z->r; rs; rs = rs->next) calc_results(z, rs);
+  // The debug trace names the pairs in order: one thread then.
+  int workers = z->debug || !z->r->next ? 1 : calc_workers();
+  if (workers == 1) {
+    for (Results *rs = z->r; rs; rs = rs->next) calc_results(z, rs);
+    return 0;
+  }
+  CalcWork w;
+  w.z = z;
+  w.next = z->r;
+  pthread_mutex_init(&w.lock, nullptr);
+  pthread_t thread[CALC_MAX_WORKERS];
+  int started = 0;
+  while (started < workers - 1 && pthread_create(&thread[started], nullptr, calc_worker, &w) == 0) started++;
+  calc_worker(&w); // this thread too, and alone if none could start
+  for (int i = 0; i < started; i++) pthread_join(thread[i], nullptr);
+  pthread_mutex_destroy(&w.lock);
   return 0;
 }

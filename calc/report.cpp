@@ -1,11 +1,14 @@
 // The results report: a header, then one block per pair of conditions.
-// A big study's report runs to hundreds of megabytes, so the blocks are built
-// in a chunk buffer and written in large pieces rather than one printf per line.
+// A big study's report runs to hundreds of megabytes, larger than the study:
+// its lines are built in buffers and written in large pieces rather than one
+// printf per line, and on a machine with several processors the lines are
+// formatted by worker threads while this one writes them, in order.
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 
 #include "calc/calc.h"
 #include "xml/xmlentity.h"
@@ -14,12 +17,21 @@
 static const int REAL_TEXT_SIZE = 320;
 // Decimals of a figure, as "%f" prints them.
 static const int REAL_DECIMALS = 6;
-// Report text gathered before each write: few write calls, and stays in cache.
+// Report text gathered before each write when one thread does it all: few
+// write calls, and stays in cache.
 static const size_t REPORT_CHUNK_SIZE = 1 << 16;
 // Lines ahead whose load factor is fetched into cache; its load is fetched at
 // half the distance and the load's texts at a quarter. The records lie spread
 // over the heap, and waiting for them cost more than formatting the line.
 static const int PREFETCH_LINES = 16;
+// Load lines per piece of work for the worker threads: large enough that
+// handing out the pieces costs nothing, small enough to spread a one-pair
+// study over every worker.
+static const int REPORT_PIECE_LINES = 2048;
+// Starting room of a piece's text; it grows for lines with long texts.
+static const size_t REPORT_PIECE_ROOM = (size_t)REPORT_PIECE_LINES * 192;
+// Pieces in flight per worker: formatted ahead of the writer, or being formatted.
+static const int REPORT_SLOTS_PER_WORKER = 3;
 
 // The one place that turns a figure into report text: writes v at p exactly as
 // "%f" does (correctly rounded, "-0.000000", "inf", "-nan") with no NUL, and
@@ -92,11 +104,15 @@ static char *format_real(char *p, double v) {
   return p;
 }
 
-// Report text on its way to the stream.
+// Report text on its way out. A sink with a stream writes its buffer there
+// whenever it fills up; a sink without one keeps all its text, growing the
+// buffer, for a writer to take later.
 struct ReportSink {
-  FILE *out;
-  char *buf; // REPORT_CHUNK_SIZE bytes
-  size_t len;
+  FILE *out;  // null: the text stays in buf
+  char *buf;  // cap bytes
+  size_t len; // bytes of text in buf
+  size_t cap;
+  int failed; // without a stream only: the buffer could not grow, the text is incomplete
 };
 
 static void flush_sink(ReportSink *s) {
@@ -104,14 +120,30 @@ static void flush_sink(ReportSink *s) {
   s->len = 0;
 }
 
-// Texts of any length: one too long for the chunk goes straight to the stream.
-static inline void put_bytes(ReportSink *s, const char *p, size_t n) {
-  if (n > REPORT_CHUNK_SIZE - s->len) {
+// Makes room for n more bytes: 1 when there is room in buf, 0 when there is
+// none (a text too long for a stream sink's buffer, or a buffer that could not grow).
+static int make_room(ReportSink *s, size_t n) {
+  if (s->out) {
     flush_sink(s);
-    if (n >= REPORT_CHUNK_SIZE) {
-      fwrite(p, 1, n, s->out);
-      return;
-    }
+    return n < s->cap;
+  }
+  if (s->failed) return 0;
+  size_t cap = s->cap * 2 > s->len + n ? s->cap * 2 : s->len + n;
+  char *grown = (char *)realloc(s->buf, cap);
+  if (!grown) {
+    s->failed = 1;
+    return 0;
+  }
+  s->buf = grown;
+  s->cap = cap;
+  return 1;
+}
+
+// Texts of any length: one too long for a stream sink's buffer goes straight to the stream.
+static inline void put_bytes(ReportSink *s, const char *p, size_t n) {
+  if (n > s->cap - s->len && !make_room(s, n)) {
+    if (s->out) fwrite(p, 1, n, s->out);
+    return;
   }
   memcpy(s->buf + s->len, p, n);
   s->len += n;
@@ -125,26 +157,39 @@ static void put_text(ReportSink *s, const char *text) {
 }
 
 static inline void put_real(ReportSink *s, double v) {
-  if (REPORT_CHUNK_SIZE - s->len < (size_t)REAL_TEXT_SIZE) flush_sink(s);
+  if (s->cap - s->len < (size_t)REAL_TEXT_SIZE && !make_room(s, REAL_TEXT_SIZE)) return;
   s->len = (size_t)(format_real(s->buf + s->len, v) - s->buf);
 }
 
-static void print_block(ReportSink *s, Results *rs) {
-  // Seven lines per pair: rare enough for plain fprintf, which prints "%f"
-  // exactly as format_real does. The chunk goes first, to keep the order.
-  flush_sink(s);
-  fprintf(s->out, "\n\"Operational_Condition\",\"%s\"\n", str_or_null(rs->oc ? rs->oc->name : nullptr));
-  fprintf(s->out, "\"Ambient_Condition\",\"%s\"\n", str_or_null(rs->ac ? rs->ac->name : nullptr));
-  fprintf(s->out, "\"Total_Connected_Load_KW\",%f\n", rs->total_connected_load);
-  fprintf(s->out, "\"Total_Load_Factor_Load_KW\",%f\n", rs->total_lf_load);
-  fprintf(s->out, "\"Zonal_Total_Operating_Load_KW\",%f\n", rs->total_operating_load);
-  fprintf(s->out, "\"Total_lf\",%f\n", rs->total_lf);
-  fprintf(s->out, "\"Total_kpm\",%f\n", rs->total_kpm);
-  int n = rs->nbr_lf;
-  for (int i = 0; i < n; i++) {
-    if (i + PREFETCH_LINES < n) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES]);
-    if (i + PREFETCH_LINES / 2 < n) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES / 2]->ld);
-    if (i + PREFETCH_LINES / 4 < n) {
+// One line of the block's heading: "key",figure
+static void put_total(ReportSink *s, const char *key, double v) {
+  PUT_LITERAL(s, "\"");
+  put_text(s, key);
+  PUT_LITERAL(s, "\",");
+  put_real(s, v);
+  PUT_LITERAL(s, "\n");
+}
+
+// The block's heading: the empty line, the pair and its totals.
+static void put_heading(ReportSink *s, Results *rs) {
+  PUT_LITERAL(s, "\n\"Operational_Condition\",\"");
+  put_text(s, rs->oc ? rs->oc->name : nullptr);
+  PUT_LITERAL(s, "\"\n\"Ambient_Condition\",\"");
+  put_text(s, rs->ac ? rs->ac->name : nullptr);
+  PUT_LITERAL(s, "\"\n");
+  put_total(s, "Total_Connected_Load_KW", rs->total_connected_load);
+  put_total(s, "Total_Load_Factor_Load_KW", rs->total_lf_load);
+  put_total(s, "Zonal_Total_Operating_Load_KW", rs->total_operating_load);
+  put_total(s, "Total_lf", rs->total_lf);
+  put_total(s, "Total_kpm", rs->total_kpm);
+}
+
+// Load lines [begin, end) of a block.
+static void put_load_lines(ReportSink *s, Results *rs, int begin, int end) {
+  for (int i = begin; i < end; i++) {
+    if (i + PREFETCH_LINES < end) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES]);
+    if (i + PREFETCH_LINES / 2 < end) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES / 2]->ld);
+    if (i + PREFETCH_LINES / 4 < end) {
       Load *ahead = rs->lfs[i + PREFETCH_LINES / 4]->ld;
       __builtin_prefetch(ahead->swbs);
       __builtin_prefetch(ahead->name);
@@ -170,6 +215,135 @@ static void print_block(ReportSink *s, Results *rs) {
     put_real(s, lf->kpm_load);
     PUT_LITERAL(s, "\n");
   }
+}
+
+// A piece of the report: the heading of a block when begin is 0, and the
+// block's load lines [begin, end).
+struct ReportPiece {
+  Results *rs;
+  int begin;
+  int end;
+};
+
+static void put_piece(ReportSink *s, const ReportPiece *p) {
+  if (p->begin == 0) put_heading(s, p->rs);
+  put_load_lines(s, p->rs, p->begin, p->end);
+}
+
+// Pieces in report order: every block is at least one piece, for its heading.
+static long count_pieces(Results *r) {
+  long n = 0;
+  for (Results *rs = r; rs; rs = rs->next) n += rs->nbr_lf > 0 ? (rs->nbr_lf - 1) / REPORT_PIECE_LINES + 1 : 1;
+  return n;
+}
+
+// The piece of block rs that starts at line begin; a null rs is the end of the report.
+static ReportPiece piece_at(Results *rs, int begin) {
+  ReportPiece p = {rs, begin, 0};
+  if (rs) p.end = rs->nbr_lf - begin > REPORT_PIECE_LINES ? begin + REPORT_PIECE_LINES : rs->nbr_lf;
+  return p;
+}
+
+static ReportPiece next_piece(ReportPiece p) {
+  return p.end < p.rs->nbr_lf ? piece_at(p.rs, p.end) : piece_at(p.rs->next, 0);
+}
+
+// One slot per piece in flight: piece n goes to slot n % slots, once the
+// writer is done with piece n - slots.
+struct ReportSlot {
+  ReportPiece piece;
+  ReportSink text;
+  long ready; // number of the piece whose text is complete here; -1 for none yet
+};
+
+// What the workers and the writer share, under lock.
+struct ReportWork {
+  pthread_mutex_t lock;
+  pthread_cond_t changed; // a piece was taken, formatted or written
+  ReportSlot *slot;
+  int slots;
+  ReportPiece next; // the next piece to hand out
+  long handed;      // pieces handed out
+  long written;     // pieces written
+};
+
+static void *report_worker(void *arg) {
+  ReportWork *w = (ReportWork *)arg;
+  pthread_mutex_lock(&w->lock);
+  while (w->next.rs) {
+    long n = w->handed++;
+    ReportSlot *slot = &w->slot[n % w->slots];
+    ReportPiece piece = w->next;
+    w->next = next_piece(w->next);
+    while (w->written <= n - w->slots) pthread_cond_wait(&w->changed, &w->lock);
+    pthread_mutex_unlock(&w->lock);
+
+    slot->piece = piece;
+    slot->text.len = 0;
+    put_piece(&slot->text, &piece);
+
+    pthread_mutex_lock(&w->lock);
+    slot->ready = n;
+    pthread_cond_broadcast(&w->changed);
+  }
+  pthread_mutex_unlock(&w->lock);
+  return nullptr;
+}
+
+// Writes the blocks with worker threads formatting ahead. 0 when done; 1 when
+// not even one worker could start (nothing has been written then).
+static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct, int workers) {
+  long pieces = count_pieces(z->r);
+  if (workers > CALC_MAX_WORKERS) workers = CALC_MAX_WORKERS;
+  if (workers < 2 || pieces < 2) return 1;
+  ReportWork w;
+  memset(&w, 0, sizeof w);
+  w.slots = workers * REPORT_SLOTS_PER_WORKER;
+  w.slot = (ReportSlot *)kpm_calloc((size_t)w.slots, sizeof(ReportSlot));
+  if (!w.slot) return 1;
+  int ok = 1;
+  for (int i = 0; i < w.slots; i++) {
+    w.slot[i].ready = -1;
+    w.slot[i].text.cap = REPORT_PIECE_ROOM;
+    w.slot[i].text.buf = (char *)kpm_calloc(1, REPORT_PIECE_ROOM);
+    if (!w.slot[i].text.buf) ok = 0;
+  }
+  pthread_t thread[CALC_MAX_WORKERS];
+  int started = 0;
+  if (ok) {
+    pthread_mutex_init(&w.lock, nullptr);
+    pthread_cond_init(&w.changed, nullptr);
+    w.next = piece_at(z->r, 0);
+    while (started < workers && pthread_create(&thread[started], nullptr, report_worker, &w) == 0) started++;
+  }
+  if (started > 0) {
+    for (long n = 0; n < pieces; n++) {
+      ReportSlot *slot = &w.slot[n % w.slots];
+      pthread_mutex_lock(&w.lock);
+      while (slot->ready != n) pthread_cond_wait(&w.changed, &w.lock);
+      pthread_mutex_unlock(&w.lock);
+      if (slot->text.failed) {
+        // No memory for the piece's text: this thread writes it through its own buffer.
+        put_piece(direct, &slot->piece);
+        flush_sink(direct);
+        slot->text.failed = 0;
+      } else {
+        fwrite(slot->text.buf, 1, slot->text.len, out);
+      }
+      pthread_mutex_lock(&w.lock);
+      w.written = n + 1;
+      pthread_cond_broadcast(&w.changed);
+      pthread_mutex_unlock(&w.lock);
+    }
+    for (int i = 0; i < started; i++) pthread_join(thread[i], nullptr);
+  }
+  if (ok) {
+    pthread_cond_destroy(&w.changed);
+    pthread_mutex_destroy(&w.lock);
+  }
+  for (int i = 0; i < w.slots; i++) free(w.slot[i].text.buf);
+  free(w.slot);
+  return started > 0 ? 0 : 1;
 }
 
 void print_results(LoadStudy *z) {
@@ -206,9 +380,11 @@ void print_results(LoadStudy *z) {
     fflush(stdout);
   }
 
-  ReportSink sink = {out, chunk, 0};
-  for (Results *rs = z->r; rs; rs = rs->next) print_block(&sink, rs);
-  flush_sink(&sink);
+  ReportSink direct = {out, chunk, 0, REPORT_CHUNK_SIZE, 0};
+  if (write_blocks_with_workers(z, out, &direct, calc_workers()) != 0) {
+    for (ReportPiece p = piece_at(z->r, 0); p.rs; p = next_piece(p)) put_piece(&direct, &p);
+    flush_sink(&direct);
+  }
 
   // Standard output is checked by main at the end of the run; a report file
   // that was cut short must not pass for a finished one.
