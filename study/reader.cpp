@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 
 #include "calc/calc.h"
 #include "driver/driver.h"
@@ -237,14 +238,66 @@ static int is_kpm(const char *name) {
   return name && (name[0] | 0x20) == 'k' && (name[1] | 0x20) == 'p' && (name[2] | 0x20) == 'm' && name[3] == '\0';
 }
 
+// Children of the root in document order, linked through next.
+struct ChildList {
+  XMLENTITY *head;
+  XMLENTITY *tail;
+  long count;
+};
+
+static void append_child(ChildList *l, XMLENTITY *e) {
+  e->next = nullptr;
+  if (l->tail)
+    l->tail->next = e;
+  else
+    l->head = e;
+  l->tail = e;
+  l->count++;
+}
+
+// Moves every child of from to the end of to.
+static void move_children(ChildList *to, ChildList *from) {
+  if (!from->head) return;
+  if (to->tail)
+    to->tail->next = from->head;
+  else
+    to->head = from->head;
+  to->tail = from->tail;
+  to->count += from->count;
+  memset(from, 0, sizeof *from);
+}
+
+// With more than one processor the children are mapped on a thread of their
+// own while this one goes on reading. The reader hands them over in batches
+// and takes the mapped ones back to release them: the reader's records are
+// only ever cut and released on the reading thread.
+static const long MAP_BATCH = 64;
+// Children handed over and not yet mapped, at most: the tree in memory must
+// not grow with the study when the mapping falls behind.
+static const long MAP_QUEUE_LIMIT = 4096;
+#ifdef KPM_ALLOC_HOOK
+// The allocation-failure build counts allocations in one fixed order.
+static const int MAP_ON_OWN_THREAD = 0;
+#else
+static const int MAP_ON_OWN_THREAD = 1;
+#endif
+
 struct MapAhead {
   LoadStudy *z;
   int stopped; // a child failed: the rest is left to the walk
+  // Mapping on its own thread:
+  ChildList batch;        // reading thread: read, not yet handed over
+  ChildList left;         // mapping thread until it ends: the failed child and every one after it
+  pthread_mutex_t lock;   // guards what follows
+  pthread_cond_t changed; // children handed over, taken or mapped, or the reading ended
+  ChildList waiting;      // handed over, not yet taken by the mapping thread
+  ChildList mapped;       // mapped, for the reading thread to release
+  int done;               // the reading has ended
 };
 
-static int map_child_ahead(XMLENTITY *root, XMLENTITY *child, void *arg) {
-  MapAhead *m = (MapAhead *)arg;
-  if (m->stopped || !is_kpm(root->name)) return 0;
+// Maps one child of the root silently: 1 when it went into the model; 0 when
+// it failed, and then everything it added is taken back out.
+static int map_child(MapAhead *m, XMLENTITY *child) {
   LoadStudy *z = m->z;
   OperationalCondition *oc = z->oc;
   AmbientCondition *ac = z->ac;
@@ -254,18 +307,104 @@ static int map_child_ahead(XMLENTITY *root, XMLENTITY *child, void *arg) {
   quiet = 1;
   int status = read_root_child(z, child);
   quiet = 0;
-  if (status != 0) {
-    z->oc = oc; // what the failing child added stays unreachable
-    z->ac = ac;
-    z->ld = ld;
-    z->nbr_oc = nbr_oc;
-    z->nbr_ac = nbr_ac;
-    z->nbr_ld = nbr_ld;
-    m->stopped = 1;
-    return 0;
-  }
+  if (status == 0) return 1;
+  z->oc = oc; // what the failing child added stays unreachable
+  z->ac = ac;
+  z->ld = ld;
+  z->nbr_oc = nbr_oc;
+  z->nbr_ac = nbr_ac;
+  z->nbr_ld = nbr_ld;
+  m->stopped = 1;
+  return 0;
+}
+
+// The hook when one thread does it all.
+static int map_child_ahead(XMLENTITY *root, XMLENTITY *child, void *arg) {
+  MapAhead *m = (MapAhead *)arg;
+  if (m->stopped || !is_kpm(root->name) || !map_child(m, child)) return 0;
   free_XMLENTITY(child);
   return 1;
+}
+
+static void *mapping_thread(void *arg) {
+  MapAhead *m = (MapAhead *)arg;
+  pthread_mutex_lock(&m->lock);
+  for (;;) {
+    while (!m->waiting.head && !m->done) pthread_cond_wait(&m->changed, &m->lock);
+    if (!m->waiting.head) break;
+    ChildList work = m->waiting;
+    memset(&m->waiting, 0, sizeof m->waiting);
+    pthread_cond_broadcast(&m->changed);
+    pthread_mutex_unlock(&m->lock);
+
+    ChildList mapped = {nullptr, nullptr, 0};
+    for (XMLENTITY *c = work.head; c;) {
+      XMLENTITY *next = c->next;
+      c->next = nullptr;
+      if (!m->stopped && map_child(m, c))
+        append_child(&mapped, c);
+      else
+        append_child(&m->left, c);
+      c = next;
+    }
+
+    pthread_mutex_lock(&m->lock);
+    move_children(&m->mapped, &mapped);
+  }
+  pthread_mutex_unlock(&m->lock);
+  return nullptr;
+}
+
+// Hands the batch over, waiting while too many children wait already, and
+// releases what has been mapped since the last time.
+static void hand_batch_over(MapAhead *m) {
+  pthread_mutex_lock(&m->lock);
+  while (m->waiting.count >= MAP_QUEUE_LIMIT) pthread_cond_wait(&m->changed, &m->lock);
+  move_children(&m->waiting, &m->batch);
+  XMLENTITY *mapped = m->mapped.head;
+  memset(&m->mapped, 0, sizeof m->mapped);
+  pthread_cond_broadcast(&m->changed);
+  pthread_mutex_unlock(&m->lock);
+  free_XMLENTITY(mapped);
+}
+
+// The hook when the mapping has its own thread. Every child of the root goes
+// to it, so that the children it leaves behind stay in document order.
+static int hand_child_over(XMLENTITY *root, XMLENTITY *child, void *arg) {
+  MapAhead *m = (MapAhead *)arg;
+  if (!is_kpm(root->name)) return 0;
+  append_child(&m->batch, child);
+  if (m->batch.count >= MAP_BATCH) hand_batch_over(m);
+  return 1;
+}
+
+// 0 when the mapping thread runs; otherwise the mapping stays on this thread.
+static int start_mapping_thread(MapAhead *m, pthread_t *thread) {
+  if (!MAP_ON_OWN_THREAD || calc_workers() < 2) return 1;
+  pthread_mutex_init(&m->lock, nullptr);
+  pthread_cond_init(&m->changed, nullptr);
+  if (pthread_create(thread, nullptr, mapping_thread, m) == 0) return 0;
+  pthread_cond_destroy(&m->changed);
+  pthread_mutex_destroy(&m->lock);
+  return 1;
+}
+
+// After the reading: lets the mapping thread finish, and puts the children it
+// did not map back in front of the root's children, where the walk finds them.
+static void end_mapping_thread(MapAhead *m, pthread_t thread, XMLENTITY *doc) {
+  hand_batch_over(m);
+  pthread_mutex_lock(&m->lock);
+  m->done = 1;
+  pthread_cond_broadcast(&m->changed);
+  pthread_mutex_unlock(&m->lock);
+  pthread_join(thread, nullptr);
+  free_XMLENTITY(m->mapped.head);
+  pthread_cond_destroy(&m->changed);
+  pthread_mutex_destroy(&m->lock);
+  if (m->left.head && doc) {
+    m->left.tail->next = doc->child;
+    doc->child = m->left.head;
+  }
 }
 
 // Opens, reads and maps the study file: 0, or the status of the first failure (2 to 6).
@@ -277,10 +416,20 @@ static int read_and_map(LoadStudy *z) {
   }
   if (z->debug) xml_verbose_on();
   int errflag = 0;
-  MapAhead ahead = {z, 0};
-  // The debug trace shows reading and walking one after the other: no mapping ahead.
-  XMLENTITY *doc =
-      z->debug ? readfile_XMLENTITY(f, &errflag) : readfile_each_XMLENTITY(f, &errflag, map_child_ahead, &ahead);
+  MapAhead ahead;
+  memset(&ahead, 0, sizeof ahead);
+  ahead.z = z;
+  pthread_t mapper;
+  XMLENTITY *doc;
+  if (z->debug) {
+    // The debug trace shows reading and walking one after the other: no mapping ahead.
+    doc = readfile_XMLENTITY(f, &errflag);
+  } else if (start_mapping_thread(&ahead, &mapper) == 0) {
+    doc = readfile_each_XMLENTITY(f, &errflag, hand_child_over, &ahead);
+    end_mapping_thread(&ahead, mapper, doc);
+  } else {
+    doc = readfile_each_XMLENTITY(f, &errflag, map_child_ahead, &ahead);
+  }
   fclose(f);
   if (z->debug) {
     printf("$");

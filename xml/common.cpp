@@ -1,5 +1,6 @@
 // Helpers shared by every folder: the one allocation point and the null-safe "%s".
 #include <cstdlib>
+#include <pthread.h>
 
 #include "xml/xmlentity.h"
 
@@ -29,13 +30,15 @@ struct FreeBlock {
   FreeBlock *next;
 };
 static FreeBlock *free_blocks; // blocks given back, for the next taker
+// The reader and the model may take blocks on two threads at once.
+static pthread_mutex_t free_blocks_lock = PTHREAD_MUTEX_INITIALIZER;
 
 void *kpm_take_block(void) {
-  if (free_blocks) {
-    FreeBlock *b = free_blocks;
-    free_blocks = b->next;
-    return b;
-  }
+  pthread_mutex_lock(&free_blocks_lock);
+  FreeBlock *b = free_blocks;
+  if (b) free_blocks = b->next;
+  pthread_mutex_unlock(&free_blocks_lock);
+  if (b) return b;
   // No huge-page advice: on a machine whose memory is fragmented by the page
   // cache, assembling huge pages stalled whole runs for seconds.
   return aligned_alloc(KPM_BLOCK_SIZE, KPM_BLOCK_SIZE);
@@ -43,8 +46,10 @@ void *kpm_take_block(void) {
 
 void kpm_give_block(void *block) {
   FreeBlock *b = (FreeBlock *)block;
+  pthread_mutex_lock(&free_blocks_lock);
   b->next = free_blocks;
   free_blocks = b;
+  pthread_mutex_unlock(&free_blocks_lock);
 }
 
 const char *str_or_null(const char *s) { return s ? s : "(null)"; }

@@ -35,8 +35,21 @@ static const size_t XML_BLOCK_HEADER = (sizeof(XmlBlock) + XML_ALIGN - 1) & ~(XM
 
 static XmlBlock *current_block; // the block that new objects are cut from
 
+// Emptied blocks kept back for the reader's own next ones. While the model is
+// built on another thread, this keeps the reader off fresh memory, whose page
+// faults would otherwise land on it; the rest goes back to the shared blocks.
+static const int XML_SPARE_BLOCKS = 8;
+static XmlBlock *spare_block[XML_SPARE_BLOCKS];
+static int spare_blocks;
+
 static XmlBlock *new_block(size_t size) {
-  XmlBlock *b = (XmlBlock *)(size == KPM_BLOCK_SIZE ? kpm_take_block() : aligned_alloc(KPM_BLOCK_SIZE, size));
+  XmlBlock *b;
+  if (size != KPM_BLOCK_SIZE)
+    b = (XmlBlock *)aligned_alloc(KPM_BLOCK_SIZE, size);
+  else if (spare_blocks > 0)
+    b = spare_block[--spare_blocks];
+  else
+    b = (XmlBlock *)kpm_take_block();
   if (!b) return nullptr;
   b->live = 0;
   b->used = XML_BLOCK_HEADER;
@@ -45,10 +58,12 @@ static XmlBlock *new_block(size_t size) {
 }
 
 static void drop_block(XmlBlock *b) {
-  if (b->size == KPM_BLOCK_SIZE)
-    kpm_give_block(b);
-  else
+  if (b->size != KPM_BLOCK_SIZE)
     free(b);
+  else if (spare_blocks < XML_SPARE_BLOCKS)
+    spare_block[spare_blocks++] = b;
+  else
+    kpm_give_block(b);
 }
 
 static void *xml_take(size_t size) {

@@ -158,6 +158,33 @@ TEST(LoadCalculation, EveryPairIsCalculatedOnItsOwnAndTracedWithDebug) {
   expect_totals(r3, {"0.000000", "0.000000", "0.000000", "0.000000", "0.000000"});
 }
 
+// Without debug the pairs are shared out among threads; each pair's figures
+// must come out as when one thread does them all, in order.
+TEST(LoadCalculation, SameFiguresOnOneThreadOrSeveral) {
+  std::string figures[3];
+  for (int workers = 1; workers <= 3; workers++) {
+    ModelBuilder m;
+    std::vector<OperationalCondition *> ocs;
+    for (int i = 0; i < 20; i++) ocs.push_back(m.add_oc("o", i));
+    AmbientCondition *ac = m.add_ac("a", 1);
+    for (int i = 0; i < 20; i++) {
+      std::vector<LoadLine> lines;
+      for (int k = 0; k <= i; k++)
+        lines.push_back({"1", "L", 10.0 * (k + 1), 0.9, (double)((i * 7 + k * 3) % 10) / 10});
+      m.add_pair(ocs[i], ac, lines);
+    }
+    set_calc_workers(workers);
+    ASSERT_EQ(calc_kpm(&m.z), 0);
+    for (Results *r = m.z.r; r; r = r->next) {
+      figures[workers - 1] += fixed6(r->total_operating_load) + fixed6(r->total_kpm) + ";";
+      for (int k = 0; k < r->nbr_lf; k++) figures[workers - 1] += fixed6(r->lfs[k]->kpm_load) + ",";
+    }
+  }
+  set_calc_workers(0);
+  EXPECT_EQ(figures[1], figures[0]);
+  EXPECT_EQ(figures[2], figures[0]);
+}
+
 TEST(LoadCalculation, LoadFactorOutsideEveryPairKeepsItsDefaults) {
   ModelBuilder m;
   Results *r = build_worked_example(m);

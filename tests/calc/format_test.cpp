@@ -197,7 +197,7 @@ TEST(ReportFigures, MillionsOfPseudoRandomValuesReadAsPrintfFixed) {
 
 // Texts as the study may hold them: empty, null, quotes, commas, and longer
 // than the writer's chunk (the reader allows 65535 bytes; the writer must not
-// care either way).
+// care either way). Blocks of a few thousand lines: several pieces each.
 TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
   std::vector<std::string> texts = {"",         "101",       "3,1",         "\"pump\"", "a \"b\", c",
                                     "ümlaut é", "tab\there", "line\nbreak", "%s%f%n%%", std::string(300, ',')};
@@ -240,10 +240,15 @@ TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
   m.add_results(ocs[0], nullptr, 0);
   m.add_results(nullptr, acs[1], 0);
 
+  // Formatted on this thread alone, or by worker threads ahead of it.
   std::string path = temp_path("kpm_format_test_", "whole.csv");
   m.z.outfile = const_cast<char *>(path.c_str());
-  print_results(&m.z);
-  EXPECT_EQ(first_differing_line(read_file(path), reference_report(&m.z, path.c_str())), 0u);
+  for (int workers = 1; workers <= 3; workers++) {
+    set_calc_workers(workers);
+    print_results(&m.z);
+    EXPECT_EQ(first_differing_line(read_file(path), reference_report(&m.z, path.c_str())), 0u) << workers;
+  }
+  set_calc_workers(0);
   remove(path.c_str());
 
   // To standard output, after the debug line naming it.

@@ -12,6 +12,7 @@
 #include <sstream>
 #include <string>
 
+#include "calc/calc.h"
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
@@ -261,6 +262,49 @@ TEST_F(Reader, ErrorTable) {
     std::string expected =
         replace_all(c.err, "{F}", "study.xml") + " *** Error in read_xml_file(" + std::to_string(c.status) + ")\n";
     EXPECT_EQ(run_err, expected) << c.what;
+  }
+}
+
+// Large studies are mapped while they are read, on a thread of its own when
+// there is more than one processor: the outcome must not depend on it, also
+// when a child far down fails and must be reported in its place.
+TEST_F(Reader, SameOutcomeMappedOnOneThreadOrTwo) {
+  auto loads = [](int count, int bad_at, const char *bad) {
+    std::string s;
+    for (int i = 0; i < count; i++)
+      s += "<load><name>L" + std::to_string(i) + "</name>" + (i == bad_at ? bad : "") +
+           "<lf oc=\"o\" ac=\"a\">0.5</lf></load>";
+    return s;
+  };
+  struct Case {
+    const char *what;
+    std::string text;
+    int status;
+  };
+  const Case cases[] = {
+      {"all good", with_conditions(loads(5000, -1, "")), 0},
+      {"unknown tag far down", with_conditions(loads(5000, 4321, "<x/>")), 6},
+      {"unknown tag in the first", with_conditions(loads(300, 0, "<x/>")), 6},
+      {"unknown tag in the last", with_conditions(loads(300, 299, "<x/>")), 6},
+      {"two bad loads: the first counts", with_conditions(loads(300, 100, "<x/>") + loads(300, 5, "<y/>")), 6},
+      {"conditions after a bad load", "<kpm>" + loads(200, 150, "<x/>") + with_conditions("").substr(5), 6},
+      {"XML error after a bad load", with_conditions(loads(300, 10, "<x/>") + "<load></lood>"), 3},
+      {"bad value checked after reading", with_conditions(loads(3000, 2999, "<pf>2</pf>")), 1},
+  };
+  for (const Case &c : cases) {
+    int status[2];
+    std::string err[2], names[2];
+    for (int workers = 1; workers <= 2; workers++) {
+      set_calc_workers(workers);
+      status[workers - 1] = read(c.text);
+      err[workers - 1] = err_;
+      for (Load *ld = z_.ld; ld; ld = ld->next) names[workers - 1] += std::string(ld->name) + ",";
+    }
+    set_calc_workers(0);
+    EXPECT_EQ(status[0], c.status) << c.what;
+    EXPECT_EQ(status[1], status[0]) << c.what;
+    EXPECT_EQ(err[1], err[0]) << c.what;
+    EXPECT_EQ(names[1], names[0]) << c.what;
   }
 }
 
