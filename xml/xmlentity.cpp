@@ -115,17 +115,18 @@ XMLENTITY *alloc_XMLENTITY(void) {
   return e;
 }
 
-char *xmlcopystring(const char *s) {
-  if (!s) return nullptr;
-  size_t n = strlen(s);
+char *xmlcopytext(const char *s, size_t n) {
   char *copy = (char *)xml_take(n + 1);
   if (!copy) {
     fprintf(stderr, " *** ERROR: Out of Memory in xmlcopystring()\n");
     exit(1);
   }
-  memcpy(copy, s, n + 1);
+  memcpy(copy, s, n);
+  copy[n] = '\0';
   return copy;
 }
+
+char *xmlcopystring(const char *s) { return s ? xmlcopytext(s, strlen(s)) : nullptr; }
 
 void xmlfreestring(char *s) { xml_release(s); }
 

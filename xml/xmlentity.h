@@ -84,6 +84,8 @@ XMLENTITY *alloc_XMLENTITY(void);
 // Records and their strings share the reader's own blocks: release a string
 // with xmlfreestring (or with its record through free_XMLENTITY), never free().
 char *xmlcopystring(const char *s);
+// The same for the first n bytes at s, whose length the caller knows already.
+char *xmlcopytext(const char *s, size_t n);
 // Releases a string made by xmlcopystring; null does nothing.
 void xmlfreestring(char *s);
 // Releases e, its strings, children, attributes and every record after it on its list.

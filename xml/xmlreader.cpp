@@ -189,11 +189,18 @@ XMLENTITY *read_pi(FILE *stream, int *errflag, char *buf) {
   return e;
 }
 
-// The gathered text of e ends the element's read; trimmed only when it closed properly.
+// The gathered text of e ends the element's read; trimmed only when it closed
+// properly. As xmltrimstring and xmlcopystring would, without their passes
+// over the text: its length is known, up to a NUL byte it may hold.
 void set_content(XMLENTITY *e, char *buf, int length, bool trim) {
-  buf[length] = '\0';
-  if (trim) xmltrimstring(buf);
-  e->data = xmlcopystring(buf);
+  const char *nul = (const char *)memchr(buf, '\0', (size_t)length);
+  if (nul) length = (int)(nul - buf);
+  int start = 0;
+  if (trim) {
+    while (start < length && is_space((unsigned char)buf[start])) start++;
+    while (length - start > 1 && is_space((unsigned char)buf[length - 1])) length--;
+  }
+  e->data = xmlcopytext(buf + start, (size_t)(length - start));
 }
 
 // The start tag of e has been read; reads its content and end tag.
@@ -408,9 +415,9 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
   while (is_space((unsigned char)*p)) p++;
   char *name = p;
   while (*p && !is_space((unsigned char)*p)) p++;
-  if (*p) *p++ = '\0';
   XMLENTITY *e = alloc_XMLENTITY();
-  e->name = xmlcopystring(name);
+  e->name = xmlcopytext(name, (size_t)(p - name));
+  if (*p) *p++ = '\0';
 
   XMLENTITY *last = nullptr; // tail of e's attribute list
   for (;;) {
@@ -423,7 +430,7 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
     while (end > attr_name && is_space((unsigned char)end[-1])) end--;
     *end = '\0';
     XMLENTITY *a = alloc_XMLENTITY();
-    a->name = xmlcopystring(attr_name);
+    a->name = xmlcopytext(attr_name, (size_t)(end - attr_name));
     if (last)
       last->next = a;
     else
@@ -444,7 +451,7 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
     }
     bool ended = *p == '\0';
     *p = '\0';
-    a->data = xmlcopystring(value);
+    a->data = xmlcopytext(value, (size_t)(p - value));
     if (ended) break;
     p++;
   }
