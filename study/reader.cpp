@@ -267,10 +267,9 @@ static void move_children(ChildList *to, ChildList *from) {
   memset(from, 0, sizeof *from);
 }
 
-// With more than one processor the children are mapped on a thread of their
-// own while this one goes on reading. The reader hands them over in batches
-// and takes the mapped ones back to release them: the reader's records are
-// only ever cut and released on the reading thread.
+// With more than one processor the children are mapped, and released, on a
+// thread of their own while this one goes on reading. The reader hands them
+// over in batches.
 static const long MAP_BATCH = 64;
 // Children handed over and not yet mapped, at most: the tree in memory must
 // not grow with the study when the mapping falls behind.
@@ -291,7 +290,6 @@ struct MapAhead {
   pthread_mutex_t lock;   // guards what follows
   pthread_cond_t changed; // children handed over, taken or mapped, or the reading ended
   ChildList waiting;      // handed over, not yet taken by the mapping thread
-  ChildList mapped;       // mapped, for the reading thread to release
   int done;               // the reading has ended
 };
 
@@ -337,35 +335,28 @@ static void *mapping_thread(void *arg) {
     pthread_cond_broadcast(&m->changed);
     pthread_mutex_unlock(&m->lock);
 
-    ChildList mapped = {nullptr, nullptr, 0};
     for (XMLENTITY *c = work.head; c;) {
       XMLENTITY *next = c->next;
       c->next = nullptr;
       if (!m->stopped && map_child(m, c))
-        append_child(&mapped, c);
+        free_XMLENTITY(c);
       else
         append_child(&m->left, c);
       c = next;
     }
-
     pthread_mutex_lock(&m->lock);
-    move_children(&m->mapped, &mapped);
   }
   pthread_mutex_unlock(&m->lock);
   return nullptr;
 }
 
-// Hands the batch over, waiting while too many children wait already, and
-// releases what has been mapped since the last time.
+// Hands the batch over, waiting while too many children wait already.
 static void hand_batch_over(MapAhead *m) {
   pthread_mutex_lock(&m->lock);
   while (m->waiting.count >= MAP_QUEUE_LIMIT) pthread_cond_wait(&m->changed, &m->lock);
   move_children(&m->waiting, &m->batch);
-  XMLENTITY *mapped = m->mapped.head;
-  memset(&m->mapped, 0, sizeof m->mapped);
   pthread_cond_broadcast(&m->changed);
   pthread_mutex_unlock(&m->lock);
-  free_XMLENTITY(mapped);
 }
 
 // The hook when the mapping has its own thread. Every child of the root goes
@@ -398,7 +389,6 @@ static void end_mapping_thread(MapAhead *m, pthread_t thread, XMLENTITY *doc) {
   pthread_cond_broadcast(&m->changed);
   pthread_mutex_unlock(&m->lock);
   pthread_join(thread, nullptr);
-  free_XMLENTITY(m->mapped.head);
   pthread_cond_destroy(&m->changed);
   pthread_mutex_destroy(&m->lock);
   if (m->left.head && doc) {

@@ -30,6 +30,10 @@ struct Load {
   double power_factor;   // default 1.0
   LoadFactor *lf;        // load factors, reverse of file order
   Load *next;
+  // internal: the text its report lines start with, the same under every pair
+  // (set by the report writer; null when it has none)
+  const char *line_start;
+  size_t line_start_length;
 };
 
 struct LoadFactor {

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <pthread.h>
 
 #include "xml/xmlentity.h"
 
@@ -14,26 +15,33 @@ int xml_verbose = 0;
 // reading itself. So they are cut from blocks of KPM_BLOCK_SIZE bytes, aligned
 // to that size so that any object finds its block by masking its address;
 // each block counts its live objects and is given back when the last one is
-// released (but for KPM_PLAIN_HEAP builds).
+// released (but for KPM_PLAIN_HEAP builds). Objects are only ever cut on the
+// reading thread, but the study reader may release them on another one.
 #ifdef KPM_PLAIN_HEAP
 static void *xml_take(size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   return malloc(size);
 }
 
-static void xml_release(void *p) { free(p); }
+struct ReleaseRun {};
+static void release_in_run(ReleaseRun *, void *p) { free(p); }
+static void end_run(ReleaseRun *) {}
 #else
 // Objects are cut at this alignment, enough for a record's pointers.
 static const size_t XML_ALIGN = 8;
 
 struct XmlBlock {
-  size_t live; // objects cut from the block and not yet released
-  size_t used; // bytes cut so far, header included
+  size_t live; // objects not yet released, plus CUTTING while it is the current block; atomic
   size_t size; // KPM_BLOCK_SIZE, or a whole number of them for a long text
 };
 static const size_t XML_BLOCK_HEADER = (sizeof(XmlBlock) + XML_ALIGN - 1) & ~(XML_ALIGN - 1);
+// Counted into live while objects are cut from the block: no release can take
+// it to zero then, and the reader needs no atomic operation per object.
+static const size_t CUTTING = (size_t)1 << 62;
 
 static XmlBlock *current_block; // the block that new objects are cut from
+static size_t current_used;     // its bytes cut so far, header included
+static size_t current_cut;      // its objects cut so far
 
 // Emptied blocks kept back for the reader's own next ones. While the model is
 // built on another thread, this keeps the reader off fresh memory, whose page
@@ -41,29 +49,37 @@ static XmlBlock *current_block; // the block that new objects are cut from
 static const int XML_SPARE_BLOCKS = 8;
 static XmlBlock *spare_block[XML_SPARE_BLOCKS];
 static int spare_blocks;
+static pthread_mutex_t spare_lock = PTHREAD_MUTEX_INITIALIZER;
 
 static XmlBlock *new_block(size_t size) {
-  XmlBlock *b;
-  if (size != KPM_BLOCK_SIZE)
+  XmlBlock *b = nullptr;
+  if (size != KPM_BLOCK_SIZE) {
     b = (XmlBlock *)aligned_alloc(KPM_BLOCK_SIZE, size);
-  else if (spare_blocks > 0)
-    b = spare_block[--spare_blocks];
-  else
-    b = (XmlBlock *)kpm_take_block();
-  if (!b) return nullptr;
-  b->live = 0;
-  b->used = XML_BLOCK_HEADER;
-  b->size = size;
+  } else {
+    pthread_mutex_lock(&spare_lock);
+    if (spare_blocks > 0) b = spare_block[--spare_blocks];
+    pthread_mutex_unlock(&spare_lock);
+    if (!b) b = (XmlBlock *)kpm_take_block();
+  }
+  if (b) b->size = size;
   return b;
 }
 
 static void drop_block(XmlBlock *b) {
-  if (b->size != KPM_BLOCK_SIZE)
+  if (b->size != KPM_BLOCK_SIZE) {
     free(b);
-  else if (spare_blocks < XML_SPARE_BLOCKS)
-    spare_block[spare_blocks++] = b;
-  else
-    kpm_give_block(b);
+    return;
+  }
+  pthread_mutex_lock(&spare_lock);
+  bool kept = spare_blocks < XML_SPARE_BLOCKS;
+  if (kept) spare_block[spare_blocks++] = b;
+  pthread_mutex_unlock(&spare_lock);
+  if (!kept) kpm_give_block(b);
+}
+
+// Takes n objects' worth off b's count, and gives b back when none is left.
+static void release_from_block(XmlBlock *b, size_t n) {
+  if (__atomic_sub_fetch(&b->live, n, __ATOMIC_ACQ_REL) == 0) drop_block(b);
 }
 
 static void *xml_take(size_t size) {
@@ -78,26 +94,42 @@ static void *xml_take(size_t size) {
     b->live = 1;
     return (char *)b + XML_BLOCK_HEADER;
   }
-  if (!current_block || current_block->used + size > KPM_BLOCK_SIZE) {
+  if (!current_block || current_used + size > KPM_BLOCK_SIZE) {
     XmlBlock *b = new_block(KPM_BLOCK_SIZE);
     if (!b) return nullptr;
-    if (current_block && current_block->live == 0) drop_block(current_block);
+    b->live = CUTTING;
+    if (current_block) release_from_block(current_block, CUTTING - current_cut);
     current_block = b;
+    current_used = XML_BLOCK_HEADER;
+    current_cut = 0;
   }
-  void *p = (char *)current_block + current_block->used;
-  current_block->used += size;
-  current_block->live++;
+  void *p = (char *)current_block + current_used;
+  current_used += size;
+  current_cut++;
   return p;
 }
 
-static void xml_release(void *p) {
+// Releases are counted per block and applied when the next object lies in
+// another block: one atomic operation per run of neighbours.
+struct ReleaseRun {
+  XmlBlock *block;
+  size_t count;
+};
+
+static void end_run(ReleaseRun *r) {
+  if (r->block) release_from_block(r->block, r->count);
+  r->block = nullptr;
+  r->count = 0;
+}
+
+static void release_in_run(ReleaseRun *r, void *p) {
   if (!p) return;
   XmlBlock *b = (XmlBlock *)((uintptr_t)p & ~(uintptr_t)(KPM_BLOCK_SIZE - 1));
-  if (--b->live > 0) return;
-  if (b == current_block)
-    b->used = XML_BLOCK_HEADER; // empty again: cut from its start
-  else
-    drop_block(b);
+  if (b != r->block) {
+    end_run(r);
+    r->block = b;
+  }
+  r->count++;
 }
 #endif
 
@@ -128,12 +160,17 @@ char *xmlcopytext(const char *s, size_t n) {
 
 char *xmlcopystring(const char *s) { return s ? xmlcopytext(s, strlen(s)) : nullptr; }
 
-void xmlfreestring(char *s) { xml_release(s); }
+void xmlfreestring(char *s) {
+  ReleaseRun run = {};
+  release_in_run(&run, s);
+  end_run(&run);
+}
 
 // Fully iterative: the child and attribute lists of each record are spliced in
 // front of the records still to release, so neither depth nor length can
 // exhaust the stack. Each list is walked once to find its tail: linear overall.
 void free_XMLENTITY(XMLENTITY *e) {
+  ReleaseRun run = {};
   XMLENTITY *pending = e;
   while (pending) {
     XMLENTITY *cur = pending;
@@ -146,10 +183,11 @@ void free_XMLENTITY(XMLENTITY *e) {
       tail->next = pending;
       pending = list;
     }
-    xml_release(cur->name);
-    xml_release(cur->data);
-    xml_release(cur);
+    release_in_run(&run, cur->name);
+    release_in_run(&run, cur->data);
+    release_in_run(&run, cur);
   }
+  end_run(&run);
 }
 
 void xmllowerstring(char *s) {
