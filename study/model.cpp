@@ -21,10 +21,16 @@ static const size_t MODEL_BLOCK_HEADER = (sizeof(ModelBlock) + MODEL_ALIGN - 1) 
 
 static ModelBlock *model_blocks; // keeps every block reachable until exit
 
+// Loads, load factors and everything else (texts, conditions, results) are
+// cut from blocks of their own: the preparation, the calculation and the
+// report walk the loads and their load factors once per pair, and find them
+// close together rather than spread among the texts.
+enum ModelStream { OTHER_STREAM, LOAD_STREAM, LOAD_FACTOR_STREAM, MODEL_STREAMS };
+
 #ifdef KPM_PLAIN_HEAP
 // One heap block per object, each linked behind a header so that
 // release_study_memory still finds them all.
-void *model_take(size_t size) {
+static void *stream_take(int, size_t size) {
   if (kpm_alloc_fails()) return nullptr;
   ModelBlock *b = (ModelBlock *)calloc(1, MODEL_BLOCK_HEADER + size);
   if (!b) return nullptr;
@@ -34,13 +40,17 @@ void *model_take(size_t size) {
   return (char *)b + MODEL_BLOCK_HEADER;
 }
 #else
-static char *model_free;  // next free byte of the newest shared block
-static size_t model_left; // bytes left there
+struct StreamCursor {
+  char *free;  // next free byte of the stream's newest shared block
+  size_t left; // bytes left there
+};
+static StreamCursor stream_cursor[MODEL_STREAMS];
 
-void *model_take(size_t size) {
+static void *stream_take(int stream, size_t size) {
   if (kpm_alloc_fails()) return nullptr;
+  StreamCursor *c = &stream_cursor[stream];
   size = (size + MODEL_ALIGN - 1) & ~(MODEL_ALIGN - 1);
-  if (size > model_left) {
+  if (size > c->left) {
     bool own = size > KPM_BLOCK_SIZE / 4;
     size_t whole = own ? MODEL_BLOCK_HEADER + size : KPM_BLOCK_SIZE;
     ModelBlock *b = (ModelBlock *)(own ? calloc(1, whole) : kpm_take_block());
@@ -49,16 +59,18 @@ void *model_take(size_t size) {
     b->next = model_blocks;
     model_blocks = b;
     if (own) return (char *)b + MODEL_BLOCK_HEADER; // keep cutting the older block
-    model_free = (char *)b + MODEL_BLOCK_HEADER;
-    model_left = KPM_BLOCK_SIZE - MODEL_BLOCK_HEADER;
+    c->free = (char *)b + MODEL_BLOCK_HEADER;
+    c->left = KPM_BLOCK_SIZE - MODEL_BLOCK_HEADER;
   }
-  void *p = model_free;
-  model_free += size;
-  model_left -= size;
+  void *p = c->free;
+  c->free += size;
+  c->left -= size;
   memset(p, 0, size); // a shared block comes with what it last held
   return p;
 }
 #endif
+
+void *model_take(size_t size) { return stream_take(OTHER_STREAM, size); }
 
 void release_study_memory(void) {
   while (model_blocks) {
@@ -70,14 +82,13 @@ void release_study_memory(void) {
     model_blocks = next;
   }
 #ifndef KPM_PLAIN_HEAP
-  model_free = nullptr;
-  model_left = 0;
+  memset(stream_cursor, 0, sizeof stream_cursor);
 #endif
 }
 
 // One zero-filled record, or the allocator's own out-of-memory line and exit.
-static void *alloc_record(size_t size, const char *message) {
-  void *p = model_take(size);
+static void *alloc_record(int stream, size_t size, const char *message) {
+  void *p = stream_take(stream, size);
   if (!p) {
     fputs(message, stderr);
     exit(1);
@@ -100,7 +111,7 @@ int init_kpm(LoadStudy *z) {
 
 OperationalCondition *alloc_OperationalCondition(void) {
   OperationalCondition *oc = (OperationalCondition *)alloc_record(
-      sizeof(OperationalCondition), " *** ERROR: Out of memory in alloc_OperationalCondition()\n");
+      OTHER_STREAM, sizeof(OperationalCondition), " *** ERROR: Out of memory in alloc_OperationalCondition()\n");
   oc->name = nullptr;
   oc->order = 0;
   oc->next = nullptr;
@@ -108,7 +119,7 @@ OperationalCondition *alloc_OperationalCondition(void) {
 }
 
 AmbientCondition *alloc_AmbientCondition(void) {
-  AmbientCondition *ac = (AmbientCondition *)alloc_record(sizeof(AmbientCondition),
+  AmbientCondition *ac = (AmbientCondition *)alloc_record(OTHER_STREAM, sizeof(AmbientCondition),
                                                           " *** ERROR: Out of memory in alloc_AmbientCondition()\n");
   ac->name = nullptr;
   ac->order = 0;
@@ -117,7 +128,7 @@ AmbientCondition *alloc_AmbientCondition(void) {
 }
 
 Load *alloc_Load(void) {
-  Load *ld = (Load *)alloc_record(sizeof(Load), " *** ERROR: Out of memory in alloc_Load()\n");
+  Load *ld = (Load *)alloc_record(LOAD_STREAM, sizeof(Load), " *** ERROR: Out of memory in alloc_Load()\n");
   ld->name = nullptr;
   ld->swbs = nullptr;
   ld->connected_load = 0.0;
@@ -129,7 +140,8 @@ Load *alloc_Load(void) {
 }
 
 LoadFactor *alloc_LoadFactor(void) {
-  LoadFactor *lf = (LoadFactor *)alloc_record(sizeof(LoadFactor), " *** ERROR: Out of memory in alloc_LoadFactor()\n");
+  LoadFactor *lf = (LoadFactor *)alloc_record(LOAD_FACTOR_STREAM, sizeof(LoadFactor),
+                                              " *** ERROR: Out of memory in alloc_LoadFactor()\n");
   lf->ld = nullptr;
   lf->oc_name = nullptr;
   lf->oc = nullptr;
@@ -144,7 +156,7 @@ LoadFactor *alloc_LoadFactor(void) {
 }
 
 Results *alloc_Results(void) {
-  Results *r = (Results *)alloc_record(sizeof(Results), " *** ERROR: Out of memory in alloc_Results()\n");
+  Results *r = (Results *)alloc_record(OTHER_STREAM, sizeof(Results), " *** ERROR: Out of memory in alloc_Results()\n");
   r->oc = nullptr;
   r->ac = nullptr;
   r->total_connected_load = 0.0;
