@@ -144,6 +144,24 @@ static void *find_name(const NameTable *t, const char *name) {
   return nullptr;
 }
 
+// Load factors share the copies of condition names (see the reader), so the
+// same pointer comes back again and again: the latest answer for each of a
+// few pointers is kept. The same pointer is the same name.
+static const size_t SEEN_NAMES = 64; // a power of two
+struct SeenNames {
+  const char *name[SEEN_NAMES];
+  void *rec[SEEN_NAMES];
+};
+
+static void *find_seen_name(SeenNames *seen, const NameTable *t, const char *name) {
+  size_t i = ((uintptr_t)name >> 3) & (SEEN_NAMES - 1);
+  if (name && seen->name[i] == name) return seen->rec[i];
+  void *rec = find_name(t, name);
+  seen->name[i] = name;
+  seen->rec[i] = rec;
+  return rec;
+}
+
 // Working state of one preparation; freed before it returns.
 struct Prep {
   int nbr_oc;         // length of the sorted oc list
@@ -151,12 +169,14 @@ struct Prep {
   size_t nbr_pairs;   // nbr_oc * nbr_ac; a pair's index is oc->index * nbr_ac + ac->index
   NameTable oc_names; // without debug only
   NameTable ac_names; // without debug only
+  SeenNames oc_seen;  // without debug only
+  SeenNames ac_seen;  // without debug only
   int *stamp;         // per pair: serial of the latest load that used it
   int *count;         // per pair: load factors of that load, or loads that give the pair
 };
 
 static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, const char *name) {
-  if (!z->debug) return (OperationalCondition *)find_name(&p->oc_names, name);
+  if (!z->debug) return (OperationalCondition *)find_seen_name(&p->oc_seen, &p->oc_names, name);
   for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
     printf("\no(%s)(%s)", str_or_null(oc->name), str_or_null(name));
     if (same_name(oc->name, name)) return oc;
@@ -165,7 +185,7 @@ static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, c
 }
 
 static AmbientCondition *find_ambient_condition(LoadStudy *z, Prep *p, const char *name) {
-  if (!z->debug) return (AmbientCondition *)find_name(&p->ac_names, name);
+  if (!z->debug) return (AmbientCondition *)find_seen_name(&p->ac_seen, &p->ac_names, name);
   for (AmbientCondition *ac = z->ac; ac; ac = ac->next) {
     printf("\na(%s)(%s)", str_or_null(ac->name), str_or_null(name));
     if (same_name(ac->name, name)) return ac;

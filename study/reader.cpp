@@ -93,6 +93,45 @@ static void read_real(const XMLENTITY *e, double *field) {
 // The last one counts; the earlier copy stays with the model, like every copy.
 static void replace_string(char **field, const char *text) { *field = copystring(text); }
 
+// Every load factor names its two conditions, and a study has few of them:
+// load factors share one copy of each name rather than hold millions of
+// copies. Nothing writes to the copies. Names beyond the table's room are
+// copied as any other text.
+static const size_t SHARED_NAME_SLOTS = 8192; // a power of two; kept at most half full
+struct SharedName {
+  char *copy; // null: empty slot
+  size_t hash;
+};
+static SharedName shared_names[SHARED_NAME_SLOTS];
+static size_t shared_name_count;
+
+static void forget_shared_names(void) {
+  memset(shared_names, 0, sizeof shared_names);
+  shared_name_count = 0;
+}
+
+static void share_string(char **field, const char *text) {
+  if (!text) {
+    *field = nullptr;
+    return;
+  }
+  size_t h = 14695981039346656037ULL; // FNV-1a
+  for (const char *p = text; *p; p++) h = (h ^ (unsigned char)*p) * 1099511628211ULL;
+  size_t i = h & (SHARED_NAME_SLOTS - 1);
+  for (; shared_names[i].copy; i = (i + 1) & (SHARED_NAME_SLOTS - 1)) {
+    if (shared_names[i].hash == h && strcmp(shared_names[i].copy, text) == 0) {
+      *field = shared_names[i].copy;
+      return;
+    }
+  }
+  *field = copystring(text);
+  if (shared_name_count < SHARED_NAME_SLOTS / 2) {
+    shared_names[i].copy = *field;
+    shared_names[i].hash = h;
+    shared_name_count++;
+  }
+}
+
 static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambient) {
   for (const XMLENTITY *c = group->child; c; c = c->next) {
     if (is_named(c, "name")) {
@@ -131,9 +170,9 @@ static int read_load_factor(LoadStudy *z, Load *ld, const XMLENTITY *e) {
   ld->lf = lf;
   for (const XMLENTITY *a = e->attr; a; a = a->next) {
     if (is_named(a, "oc")) {
-      replace_string(&lf->oc_name, a->data);
+      share_string(&lf->oc_name, a->data);
     } else if (is_named(a, "ac")) {
-      replace_string(&lf->ac_name, a->data);
+      share_string(&lf->ac_name, a->data);
     } else {
       if (!quiet)
         fprintf(stderr, " *** ERROR: Unknown <lf> name token (%s) in file %s (6)\n", str_or_null(a->name), z->xmlfile);
@@ -405,6 +444,7 @@ static int read_and_map(LoadStudy *z) {
     return 2;
   }
   if (z->debug) xml_verbose_on();
+  forget_shared_names(); // copies of an earlier study may be gone
   int errflag = 0;
   MapAhead ahead;
   memset(&ahead, 0, sizeof ahead);
