@@ -308,6 +308,18 @@ TEST_F(Reader, SameOutcomeMappedOnOneThreadOrTwo) {
   }
 }
 
+// Load factors share the copies of condition names; a tool that releases a
+// study's memory and reads another must not get names of the first.
+TEST_F(Reader, ConditionNamesOfAReleasedStudyAreNotReused) {
+  ASSERT_EQ(read(with_conditions("<load><lf oc=\"o\" ac=\"a\">0.5</lf><lf oc=\"o\" ac=\"a\">0.5</lf></load>")), 0);
+  EXPECT_EQ(z_.ld->lf->oc_name, z_.ld->lf->next->oc_name); // one copy
+  release_study_memory();
+  ASSERT_EQ(read(with_conditions("<load><lf ac=\"a\" oc=\"o\">0.25</lf></load>")), 0);
+  EXPECT_STREQ(z_.ld->lf->oc_name, "o");
+  EXPECT_STREQ(z_.ld->lf->ac_name, "a");
+  EXPECT_EQ(z_.ld->lf->oc, z_.oc);
+}
+
 TEST_F(Reader, ErrorsBeforeTheFileIsRead) {
   CaptureStderr();
   EXPECT_EQ(read_xml_file(nullptr), -1);
