@@ -200,22 +200,23 @@ static void put_line_start(ReportSink *s, const Load *ld) {
 }
 
 // A load has a line under most pairs: its line start is made once, in the
-// model's memory. Without memory for it, the lines are made in full.
+// model's memory. With worker threads, this thread makes them while the
+// workers begin: a worker makes a line in full when its load has no line
+// start yet, which gives the same text. Without memory, every line is made in full.
+static void forget_line_starts(LoadStudy *z) {
+  for (Load *ld = z->ld; ld; ld = ld->next) ld->line_start = nullptr;
+}
+
 static void make_line_starts(LoadStudy *z) {
   ReportSink scratch = {nullptr, (char *)kpm_calloc(1, REPORT_CHUNK_SIZE), 0, REPORT_CHUNK_SIZE, 0};
-  for (Load *ld = z->ld; ld; ld = ld->next) {
-    ld->line_start = nullptr;
-    if (!scratch.buf || scratch.failed) continue;
+  for (Load *ld = z->ld; ld && scratch.buf; ld = ld->next) {
     scratch.len = 0;
     put_line_start(&scratch, ld);
     char *copy = scratch.failed ? nullptr : (char *)model_take(scratch.len);
-    if (!copy) {
-      scratch.failed = 1;
-      continue;
-    }
+    if (!copy) break;
     memcpy(copy, scratch.buf, scratch.len);
-    ld->line_start = copy;
     ld->line_start_length = scratch.len;
+    __atomic_store_n(&ld->line_start, copy, __ATOMIC_RELEASE); // a worker may be looking
   }
   free(scratch.buf);
 }
@@ -225,12 +226,14 @@ static void put_load_lines(ReportSink *s, Results *rs, int begin, int end) {
   for (int i = begin; i < end; i++) {
     if (i + PREFETCH_LINES < end) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES]);
     if (i + PREFETCH_LINES / 2 < end) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES / 2]->ld);
-    if (i + PREFETCH_LINES / 4 < end) __builtin_prefetch(rs->lfs[i + PREFETCH_LINES / 4]->ld->line_start);
+    if (i + PREFETCH_LINES / 4 < end)
+      __builtin_prefetch(__atomic_load_n(&rs->lfs[i + PREFETCH_LINES / 4]->ld->line_start, __ATOMIC_RELAXED));
     LoadFactor *lf = rs->lfs[i];
     Load *ld = lf->ld;
     // "...%f,%f,\"KPM\",%f,%f\n" after the line start
-    if (ld->line_start)
-      put_bytes(s, ld->line_start, ld->line_start_length);
+    const char *start = __atomic_load_n(&ld->line_start, __ATOMIC_ACQUIRE);
+    if (start)
+      put_bytes(s, start, ld->line_start_length);
     else
       put_line_start(s, ld);
     put_real(s, lf->loadfactor);
@@ -344,6 +347,7 @@ static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct
     while (started < workers && pthread_create(&thread[started], nullptr, report_worker, &w) == 0) started++;
   }
   if (started > 0) {
+    make_line_starts(z);
     for (long n = 0; n < pieces; n++) {
       ReportSlot *slot = &w.slot[n % w.slots];
       pthread_mutex_lock(&w.lock);
@@ -407,9 +411,10 @@ void print_results(LoadStudy *z) {
     fflush(stdout);
   }
 
-  make_line_starts(z);
+  forget_line_starts(z);
   ReportSink direct = {out, chunk, 0, REPORT_CHUNK_SIZE, 0};
   if (write_blocks_with_workers(z, out, &direct, calc_workers()) != 0) {
+    make_line_starts(z);
     for (ReportPiece p = piece_at(z->r, 0); p.rs; p = next_piece(p)) put_piece(&direct, &p);
     flush_sink(&direct);
   }
