@@ -43,6 +43,41 @@ inline int read_byte(FILE *stream) {
 #endif
 }
 
+// Returned by gather_buffered when the next byte is still to be read.
+const int NO_BYTE = -2;
+
+// Most of a document is tag and text bytes, each going one by one into the
+// working buffer. This takes the bytes the stream already holds in one sweep,
+// up to stop or until the text is TEXT_FULL long, exactly as reading them one
+// at a time would (glibc's stream buffer, which getc_unlocked reads too).
+// Returns stop when it was reached, consumed and not gathered; otherwise
+// NO_BYTE, and read_byte takes the next byte as usual.
+inline int gather_buffered(FILE *stream, char *buf, int *length, char stop) {
+#if defined(__GLIBC__)
+  char *p = stream->_IO_read_ptr;
+  char *end = stream->_IO_read_end;
+  int i = *length;
+  if (end - p > TEXT_FULL - i) end = p + (TEXT_FULL - i);
+  while (p < end) {
+    char c = *p++;
+    if (c == stop) {
+      stream->_IO_read_ptr = p;
+      *length = i;
+      return (unsigned char)stop;
+    }
+    buf[i++] = c;
+  }
+  stream->_IO_read_ptr = p;
+  *length = i;
+#else
+  (void)stream;
+  (void)buf;
+  (void)length;
+  (void)stop;
+#endif
+  return NO_BYTE;
+}
+
 // isspace in the default locale, which the program never changes.
 inline bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -209,7 +244,8 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
   int i = 0;
   int c;
   for (;;) {
-    c = read_byte(stream);
+    c = gather_buffered(stream, buf, &i, '<');
+    if (c == NO_BYTE) c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
       set_content(e, buf, i, false);
@@ -270,7 +306,8 @@ XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level)
   int i = 0;
   buf[i++] = (char)c; // never taken for the closing ">"
   for (;;) {
-    c = read_byte(stream);
+    c = gather_buffered(stream, buf, &i, '>');
+    if (c == NO_BYTE) c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
       return nullptr;

@@ -10,9 +10,13 @@
 namespace xmltest {
 
 // A stream that reads exactly the bytes of text (NUL bytes included).
-inline FILE *open_text(const std::string &text) {
+// buffer: the stream's buffer size, up to 128 bytes; 0 for the library's own
+// choice. One stream with a small buffer at a time.
+inline FILE *open_text(const std::string &text, size_t buffer = 0) {
+  static char small_buffer[128];
   FILE *f = tmpfile();
   if (!f) return nullptr;
+  if (buffer) setvbuf(f, small_buffer, _IOFBF, buffer < sizeof small_buffer ? buffer : sizeof small_buffer);
   fwrite(text.data(), 1, text.size(), f);
   rewind(f);
   return f;
