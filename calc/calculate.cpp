@@ -8,6 +8,15 @@
 #include "calc/calc.h"
 #include "xml/xmlentity.h"
 
+// Load factors ahead whose records are fetched into cache, and their loads at
+// half the distance: a pair's load factors lie one per load, apart in memory.
+static const int FETCH_AHEAD = 16;
+
+static inline void fetch_ahead(const Results *rs, int i) {
+  if (i + FETCH_AHEAD < rs->nbr_lf) __builtin_prefetch(rs->lfs[i + FETCH_AHEAD]);
+  if (i + FETCH_AHEAD / 2 < rs->nbr_lf) __builtin_prefetch(rs->lfs[i + FETCH_AHEAD / 2]->ld);
+}
+
 // Fills the figures of one pair and of the load factors it holds.
 static void calc_results(LoadStudy *z, Results *rs) {
   rs->total_connected_load = 0.0;
@@ -21,7 +30,9 @@ static void calc_results(LoadStudy *z, Results *rs) {
   }
 
   // First pass: load-factor loads, and the totals of the running loads.
-  for (int i = 0; i < rs->nbr_lf; i++) {
+  int n = rs->nbr_lf;
+  for (int i = 0; i < n; i++) {
+    fetch_ahead(rs, i);
     LoadFactor *lf = rs->lfs[i];
     Load *ld = lf->ld;
     lf->lf_load = ld->connected_load * lf->loadfactor;
@@ -33,7 +44,8 @@ static void calc_results(LoadStudy *z, Results *rs) {
 
   // Second pass: operating factors and loads against the pair's totals.
   double largest_margin = 0.0;
-  for (int i = 0; i < rs->nbr_lf; i++) {
+  for (int i = 0; i < n; i++) {
+    fetch_ahead(rs, i);
     LoadFactor *lf = rs->lfs[i];
     Load *ld = lf->ld;
     double peak_load = ld->peak_fraction * ld->connected_load;
