@@ -203,8 +203,13 @@ static void put_line_start(ReportSink *s, const Load *ld) {
 // model's memory. With worker threads, this thread makes them while the
 // workers begin: a worker makes a line in full when its load has no line
 // start yet, which gives the same text. Without memory, every line is made in full.
-static void forget_line_starts(LoadStudy *z) {
-  for (Load *ld = z->ld; ld; ld = ld->next) ld->line_start = nullptr;
+// Clears every load's line start, and tells whether making them pays: with
+// about one line per load they would only be made twice over.
+static int forget_line_starts(LoadStudy *z) {
+  long loads = 0, lines = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next, loads++) ld->line_start = nullptr;
+  for (Results *rs = z->r; rs; rs = rs->next) lines += rs->nbr_lf;
+  return lines >= 2 * loads;
 }
 
 static void make_line_starts(LoadStudy *z) {
@@ -247,35 +252,56 @@ static void put_load_lines(ReportSink *s, Results *rs, int begin, int end) {
   }
 }
 
-// A piece of the report: the heading of a block when begin is 0, and the
-// block's load lines [begin, end).
+// A piece of the report: from line begin of block rs (with the block's
+// heading when begin is 0) up to line end of block last, the blocks between
+// in full. A study with many pairs has small blocks: they are gathered into
+// pieces of about the same size as the pieces of a large block.
 struct ReportPiece {
-  Results *rs;
+  Results *rs; // null: past the end of the report
   int begin;
+  Results *last;
   int end;
 };
 
+// A block's heading weighs as much as this many load lines in a piece.
+static const int HEADING_LINES = 8;
+
 static void put_piece(ReportSink *s, const ReportPiece *p) {
-  if (p->begin == 0) put_heading(s, p->rs);
-  put_load_lines(s, p->rs, p->begin, p->end);
+  for (Results *rs = p->rs;; rs = rs->next) {
+    int begin = rs == p->rs ? p->begin : 0;
+    if (begin == 0) put_heading(s, rs);
+    put_load_lines(s, rs, begin, rs == p->last ? p->end : rs->nbr_lf);
+    if (rs == p->last) break;
+  }
 }
 
-// Pieces in report order: every block is at least one piece, for its heading.
-static long count_pieces(Results *r) {
-  long n = 0;
-  for (Results *rs = r; rs; rs = rs->next) n += rs->nbr_lf > 0 ? (rs->nbr_lf - 1) / REPORT_PIECE_LINES + 1 : 1;
-  return n;
-}
-
-// The piece of block rs that starts at line begin; a null rs is the end of the report.
+// The piece that starts at line begin of block rs.
 static ReportPiece piece_at(Results *rs, int begin) {
-  ReportPiece p = {rs, begin, 0};
-  if (rs) p.end = rs->nbr_lf - begin > REPORT_PIECE_LINES ? begin + REPORT_PIECE_LINES : rs->nbr_lf;
+  ReportPiece p = {rs, begin, rs, begin};
+  long budget = REPORT_PIECE_LINES;
+  for (Results *r = rs; r; r = r->next) {
+    int first = r == rs ? begin : 0;
+    if (first == 0) budget -= HEADING_LINES;
+    // A heading comes with at least one of its lines, so that the next
+    // piece never starts a block that has had its heading.
+    long room = budget > 0 ? budget : first == 0 ? 1 : 0;
+    int end = r->nbr_lf - first > room ? first + (int)room : r->nbr_lf;
+    p.last = r;
+    p.end = end;
+    budget -= end - first;
+    if (end < r->nbr_lf || budget <= 0) break;
+  }
   return p;
 }
 
 static ReportPiece next_piece(ReportPiece p) {
-  return p.end < p.rs->nbr_lf ? piece_at(p.rs, p.end) : piece_at(p.rs->next, 0);
+  return p.end < p.last->nbr_lf ? piece_at(p.last, p.end) : piece_at(p.last->next, 0);
+}
+
+static long count_pieces(Results *r) {
+  long n = 0;
+  for (ReportPiece p = piece_at(r, 0); p.rs; p = next_piece(p)) n++;
+  return n;
 }
 
 // One slot per piece in flight: piece n goes to slot n % slots, once the
@@ -320,9 +346,10 @@ static void *report_worker(void *arg) {
   return nullptr;
 }
 
-// Writes the blocks with worker threads formatting ahead. 0 when done; 1 when
-// not even one worker could start (nothing has been written then).
-static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct, int workers) {
+// Writes the blocks with worker threads formatting ahead, while this thread
+// makes the line starts when line_starts is set. 0 when done; 1 when not even
+// one worker could start (nothing has been written then).
+static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct, int workers, int line_starts) {
   long pieces = count_pieces(z->r);
   if (workers > CALC_MAX_WORKERS) workers = CALC_MAX_WORKERS;
   if (workers < 2 || pieces < 2) return 1;
@@ -347,7 +374,7 @@ static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct
     while (started < workers && pthread_create(&thread[started], nullptr, report_worker, &w) == 0) started++;
   }
   if (started > 0) {
-    make_line_starts(z);
+    if (line_starts) make_line_starts(z);
     for (long n = 0; n < pieces; n++) {
       ReportSlot *slot = &w.slot[n % w.slots];
       pthread_mutex_lock(&w.lock);
@@ -411,10 +438,10 @@ void print_results(LoadStudy *z) {
     fflush(stdout);
   }
 
-  forget_line_starts(z);
+  int line_starts = forget_line_starts(z);
   ReportSink direct = {out, chunk, 0, REPORT_CHUNK_SIZE, 0};
-  if (write_blocks_with_workers(z, out, &direct, calc_workers()) != 0) {
-    make_line_starts(z);
+  if (write_blocks_with_workers(z, out, &direct, calc_workers(), line_starts) != 0) {
+    if (line_starts) make_line_starts(z);
     for (ReportPiece p = piece_at(z->r, 0); p.rs; p = next_piece(p)) put_piece(&direct, &p);
     flush_sink(&direct);
   }

@@ -261,4 +261,38 @@ TEST(ReportWriter, WholeReportMatchesTheFprintfWriter) {
       0u);
 }
 
+// Many pairs with few lines each, as with a hundred conditions of each kind:
+// pieces of the report then gather many blocks, empty ones among them. And a
+// study with one line per load, where loads get no line start of their own.
+TEST(ReportWriter, SmallBlocksAndSingleLinesMatchTheFprintfWriter) {
+  for (int pairs : {3000, 1}) {
+    ModelBuilder m;
+    std::mt19937_64 rng(11);
+    OperationalCondition *oc = m.add_oc("o", 1);
+    AmbientCondition *ac = m.add_ac("a", 1);
+    std::vector<Load *> loads;
+    for (int i = 0; i < 5000; i++) loads.push_back(m.add_load("1", "L", (double)(rng() % 100000) / 7, 0.5));
+    for (int k = 0; k < pairs; k++) {
+      int lines = pairs == 1 ? 5000 : (int)(rng() % 4);
+      Results *r = m.add_results(oc, ac, lines);
+      for (int i = 0; i < lines; i++) {
+        LoadFactor *lf = m.add_lf(loads[(k + i * 7) % loads.size()], oc, ac, (double)(rng() % 1000) / 1000);
+        lf->lf_load = lf->ld->connected_load * lf->loadfactor;
+        r->lfs[r->nbr_lf++] = lf;
+      }
+      r->total_lf = (double)k;
+    }
+    std::string path = temp_path("kpm_format_test_", "small.csv");
+    m.z.outfile = const_cast<char *>(path.c_str());
+    for (int workers = 1; workers <= 3; workers++) {
+      set_calc_workers(workers);
+      print_results(&m.z);
+      EXPECT_EQ(first_differing_line(read_file(path), reference_report(&m.z, path.c_str())), 0u)
+          << pairs << " pairs, " << workers << " workers";
+    }
+    set_calc_workers(0);
+    remove(path.c_str());
+  }
+}
+
 } // namespace
