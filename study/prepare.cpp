@@ -172,7 +172,8 @@ struct Prep {
   SeenNames oc_seen;  // without debug only
   SeenNames ac_seen;  // without debug only
   int *stamp;         // per pair: serial of the latest load that used it
-  int *count;         // per pair: load factors of that load, or loads that give the pair
+  int *count;         // per pair: load factors of that load
+  int *givers;        // per pair: loads that give the pair, counted while linking
 };
 
 static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, const char *name) {
@@ -225,6 +226,7 @@ static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int
   if (p->stamp[pair] != serial) {
     p->stamp[pair] = serial;
     p->count[pair] = 0;
+    p->givers[pair]++;
   }
   for (int i = 0; i < p->count[pair]; i++)
     fprintf(stderr, " *** ERROR: Load (%s) loadfactor defined multiple times for OC = %s AC = %s\n", ld_name, oc_name,
@@ -294,8 +296,8 @@ static int link_and_check_loads(LoadStudy *z, Prep *p) {
 // One Results record per pair, operational condition first. Each takes, for
 // every load in list order, the first load factor of the load's list that
 // gives the pair. The loads are gathered for all pairs at once (counted
-// first, so each lfs array is sized to what it holds plus a null end); the
-// trace still comes out record by record.
+// while linking, so each lfs array is sized to what it holds plus a null
+// end); the trace still comes out record by record.
 static void build_results(LoadStudy *z, Prep *p) {
   if (z->debug) {
     printf(" allocating the results structures ");
@@ -304,20 +306,6 @@ static void build_results(LoadStudy *z, Prep *p) {
       printf("ac->name = %s\n", str_or_null(ac->name));
     }
     fflush(stdout);
-  }
-
-  memset(p->stamp, 0, p->nbr_pairs * sizeof(int));
-  memset(p->count, 0, p->nbr_pairs * sizeof(int));
-  int serial = 0;
-  for (Load *ld = z->ld; ld; ld = ld->next) {
-    serial++;
-    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
-      size_t pair = pair_of(p, lf);
-      if (p->stamp[pair] != serial) {
-        p->stamp[pair] = serial;
-        p->count[pair]++;
-      }
-    }
   }
 
   Results **by_pair = (Results **)take_zeroed(p->nbr_pairs, sizeof(Results *));
@@ -334,21 +322,21 @@ static void build_results(LoadStudy *z, Prep *p) {
       tail = r;
       r->oc = oc;
       r->ac = ac;
-      r->lfs = take_lfs((size_t)p->count[pair] + 1);
+      r->lfs = take_lfs((size_t)p->givers[pair] + 1);
       r->nbr_lf = 0;
       by_pair[pair] = r;
       if (z->debug) {
         printf("r->oc->name = %s r->ac->name = %s z->nbr_ld = %d\n", str_or_null(oc->name), str_or_null(ac->name),
                z->nbr_ld);
         printf("R r->oc->name = %s  r->ac->name = %s  r->nbr_lf = %d\n", str_or_null(oc->name), str_or_null(ac->name),
-               p->count[pair]);
+               p->givers[pair]);
         fflush(stdout);
       }
     }
   }
 
   memset(p->stamp, 0, p->nbr_pairs * sizeof(int));
-  serial = 0;
+  int serial = 0;
   for (Load *ld = z->ld; ld; ld = ld->next) {
     serial++;
     for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
@@ -399,6 +387,7 @@ int post_process_xml_file(LoadStudy *z) {
   p.nbr_pairs = (size_t)p.nbr_oc * (size_t)p.nbr_ac;
   p.stamp = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
   p.count = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
+  p.givers = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
   if (!z->debug) {
     init_name_table(&p.oc_names, p.nbr_oc);
     for (OperationalCondition *oc = z->oc; oc; oc = oc->next) add_name(&p.oc_names, oc->name, oc);
@@ -413,5 +402,6 @@ int post_process_xml_file(LoadStudy *z) {
   free(p.ac_names.slot);
   free(p.stamp);
   free(p.count);
+  free(p.givers);
   return status;
 }

@@ -196,8 +196,12 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
   ld->next = z->ld;
   z->ld = ld;
   z->nbr_ld++;
+  // Load factors first: most children of a load are.
   for (const XMLENTITY *c = e->child; c; c = c->next) {
-    if (is_named(c, "name")) {
+    if (is_named(c, "lf")) {
+      int status = read_load_factor(z, ld, c);
+      if (status != 0) return status;
+    } else if (is_named(c, "name")) {
       replace_string(&ld->name, c->data);
     } else if (is_named(c, "swbs")) {
       replace_string(&ld->swbs, c->data);
@@ -207,9 +211,6 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
       read_real(c, &ld->peak_fraction);
     } else if (is_named(c, "pf")) {
       read_real(c, &ld->power_factor);
-    } else if (is_named(c, "lf")) {
-      int status = read_load_factor(z, ld, c);
-      if (status != 0) return status;
     } else if (!is_comment(c)) {
       if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
       return 6;
@@ -231,6 +232,7 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
 
 // One child of the root: 0, or the status of its first error.
 static int read_root_child(LoadStudy *z, XMLENTITY *c) {
+  if (is_named(c, "load")) return read_load(z, c); // most children of the root are
   if (is_named(c, "name")) {
     if (z->debug) {
       printf("n");
@@ -249,8 +251,6 @@ static int read_root_child(LoadStudy *z, XMLENTITY *c) {
       fflush(stdout);
     }
     return read_condition_group(z, c, 1);
-  } else if (is_named(c, "load")) {
-    return read_load(z, c);
   } else if (!is_comment(c)) {
     if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
     return 6;
