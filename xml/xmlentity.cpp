@@ -153,7 +153,21 @@ char *xmlcopytext(const char *s, size_t n) {
     fprintf(stderr, " *** ERROR: Out of Memory in xmlcopystring()\n");
     exit(1);
   }
-  memcpy(copy, s, n);
+  // Names and values are mostly a few bytes: two overlapping fixed-size moves
+  // copy them without a library call.
+  if (n >= 8 && n <= 16) {
+    memcpy(copy, s, 8);
+    memcpy(copy + n - 8, s + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    memcpy(copy, s, 4);
+    memcpy(copy + n - 4, s + n - 4, 4);
+  } else if (n < 4) {
+    if (n > 0) copy[0] = s[0];
+    if (n > 1) copy[1] = s[1];
+    if (n > 2) copy[2] = s[2];
+  } else {
+    memcpy(copy, s, n);
+  }
   copy[n] = '\0';
   return copy;
 }

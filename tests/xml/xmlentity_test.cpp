@@ -55,6 +55,15 @@ TEST(XmlEntity, CopyIsFreshAndExact) {
   EXPECT_STREQ(c, text);
   xmlfreestring(c);
   EXPECT_EQ(xmlcopystring(nullptr), nullptr);
+
+  // Every length up to past the short-text moves: exact bytes, one terminator.
+  std::string source;
+  for (int i = 0; i < 40; i++) source += (char)('a' + i % 26);
+  for (size_t n = 0; n <= source.size(); n++) {
+    c = xmlcopytext(source.data(), n);
+    EXPECT_EQ(std::string(c), source.substr(0, n)) << n;
+    xmlfreestring(c);
+  }
 }
 
 TEST(XmlEntity, ReleasingTheSecondTopLevelRecordKeepsTheFirst) {
