@@ -199,10 +199,6 @@ static void put_line_start(ReportSink *s, const Load *ld) {
   PUT_LITERAL(s, ",\"LF\",");
 }
 
-// A load has a line under most pairs: its line start is made once, in the
-// model's memory. With worker threads, this thread makes them while the
-// workers begin: a worker makes a line in full when its load has no line
-// start yet, which gives the same text. Without memory, every line is made in full.
 // Clears every load's line start, and tells whether making them pays: with
 // about one line per load they would only be made twice over.
 static int forget_line_starts(LoadStudy *z) {
@@ -212,6 +208,10 @@ static int forget_line_starts(LoadStudy *z) {
   return lines >= 2 * loads;
 }
 
+// A load has a line under most pairs: its line start is made once, in the
+// model's memory. With worker threads, this thread makes them while the
+// workers begin: a worker makes a line in full when its load has no line
+// start yet, which gives the same text. Without memory, every line is made in full.
 static void make_line_starts(LoadStudy *z) {
   ReportSink scratch = {nullptr, (char *)kpm_calloc(1, REPORT_CHUNK_SIZE), 0, REPORT_CHUNK_SIZE, 0};
   for (Load *ld = z->ld; ld && scratch.buf; ld = ld->next) {
