@@ -327,7 +327,7 @@ struct MapAhead {
   ChildList batch;        // reading thread: read, not yet handed over
   ChildList left;         // mapping thread until it ends: the failed child and every one after it
   pthread_mutex_t lock;   // guards what follows
-  pthread_cond_t changed; // children handed over, taken or mapped, or the reading ended
+  pthread_cond_t changed; // children handed over or taken, or the reading ended
   ChildList waiting;      // handed over, not yet taken by the mapping thread
   int done;               // the reading has ended
 };
@@ -430,9 +430,12 @@ static void end_mapping_thread(MapAhead *m, pthread_t thread, XMLENTITY *doc) {
   pthread_join(thread, nullptr);
   pthread_cond_destroy(&m->changed);
   pthread_mutex_destroy(&m->lock);
-  if (m->left.head && doc) {
+  if (!m->left.head) return;
+  if (doc) {
     m->left.tail->next = doc->child;
     doc->child = m->left.head;
+  } else {
+    free_XMLENTITY(m->left.head); // cannot happen: the hook is only called for doc's children
   }
 }
 
