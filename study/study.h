@@ -36,16 +36,18 @@ struct Load {
   size_t line_start_length;
 };
 
+// The calculation and the report read a load factor's first five fields,
+// millions of times and in no order: they come first, close together.
 struct LoadFactor {
   Load *ld;                 // owning load
-  char *oc_name;            // value of the oc attribute
-  OperationalCondition *oc; // linked by name during preparation
-  char *ac_name;            // value of the ac attribute
-  AmbientCondition *ac;     // linked by name during preparation
   double loadfactor;        // default -1.0
   double lf_load;           // kW, connected_load * loadfactor
   double kpm;               // operating factor; default -1.0
   double kpm_load;          // kW, operating load
+  char *oc_name;            // value of the oc attribute
+  OperationalCondition *oc; // linked by name during preparation
+  char *ac_name;            // value of the ac attribute
+  AmbientCondition *ac;     // linked by name during preparation
   LoadFactor *next;         // next load factor of the same load
 };
 
