@@ -55,20 +55,14 @@ const int NO_BYTE = -2;
 inline int gather_buffered(FILE *stream, char *buf, int *length, char stop) {
 #if defined(__GLIBC__)
   char *p = stream->_IO_read_ptr;
-  char *end = stream->_IO_read_end;
-  int i = *length;
-  if (end - p > TEXT_FULL - i) end = p + (TEXT_FULL - i);
-  while (p < end) {
-    char c = *p++;
-    if (c == stop) {
-      stream->_IO_read_ptr = p;
-      *length = i;
-      return (unsigned char)stop;
-    }
-    buf[i++] = c;
-  }
-  stream->_IO_read_ptr = p;
-  *length = i;
+  size_t n = (size_t)(stream->_IO_read_end - p);
+  if (n > (size_t)(TEXT_FULL - *length)) n = (size_t)(TEXT_FULL - *length);
+  char *found = (char *)memchr(p, stop, n);
+  size_t taken = found ? (size_t)(found - p) : n;
+  memcpy(buf + *length, p, taken);
+  *length += (int)taken;
+  stream->_IO_read_ptr = p + taken + (found ? 1 : 0);
+  if (found) return (unsigned char)stop;
 #else
   (void)stream;
   (void)buf;
