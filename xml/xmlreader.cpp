@@ -72,6 +72,16 @@ inline int gather_buffered(FILE *stream, char *buf, int *length, char stop) {
   return NO_BYTE;
 }
 
+// The first c in s, or its terminating NUL.
+inline char *find_or_end(char *s, char c) {
+#if defined(__GLIBC__)
+  return strchrnul(s, c);
+#else
+  while (*s && *s != c) s++;
+  return s;
+#endif
+}
+
 // isspace in the default locale, which the program never changes.
 inline bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
@@ -455,7 +465,7 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
     while (is_space((unsigned char)*p)) p++;
     if (!*p) break;
     char *attr_name = p;
-    while (*p && *p != '=') p++;
+    p = find_or_end(p, '=');
     bool has_value = *p == '=';
     char *end = p;
     while (end > attr_name && is_space((unsigned char)end[-1])) end--;
@@ -475,7 +485,7 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
     char *value;
     if (*p == '"') {
       value = ++p;
-      while (*p && *p != '"') p++;
+      p = find_or_end(p, '"');
     } else {
       value = p;
       while (*p && !is_space((unsigned char)*p)) p++;
