@@ -57,6 +57,7 @@ inline int gather_buffered(FILE *stream, char *buf, int *length, char stop) {
   char *p = stream->_IO_read_ptr;
   size_t n = (size_t)(stream->_IO_read_end - p);
   if (n > (size_t)(TEXT_FULL - *length)) n = (size_t)(TEXT_FULL - *length);
+  if (n == 0) return NO_BYTE; // nothing buffered yet (p may be null), or the text is full
   char *found = (char *)memchr(p, stop, n);
   size_t taken = found ? (size_t)(found - p) : n;
   memcpy(buf + *length, p, taken);
