@@ -34,19 +34,28 @@ static FreeBlock *free_blocks; // blocks given back, for the next taker
 // The reader and the model may take blocks on two threads at once.
 static pthread_mutex_t free_blocks_lock = PTHREAD_MUTEX_INITIALIZER;
 
+// Fresh blocks taken before their pages are mapped in advance: a small study
+// uses only part of its first few blocks.
+static const int BLOCKS_BEFORE_POPULATING = 8;
+static int fresh_blocks; // taken from the system so far
+
 void *kpm_take_block(void) {
   pthread_mutex_lock(&free_blocks_lock);
   FreeBlock *b = free_blocks;
   if (b) free_blocks = b->next;
+  bool populate = !b && ++fresh_blocks > BLOCKS_BEFORE_POPULATING;
   pthread_mutex_unlock(&free_blocks_lock);
   if (b) return b;
   // No huge-page advice: on a machine whose memory is fragmented by the page
   // cache, assembling huge pages stalled whole runs for seconds.
   void *fresh = aligned_alloc(KPM_BLOCK_SIZE, KPM_BLOCK_SIZE);
 #ifdef MADV_POPULATE_WRITE
-  // A fresh block is filled from end to end: its pages are mapped in one call
-  // rather than one page fault each. Kernels without it fault them as usual.
-  if (fresh) madvise(fresh, KPM_BLOCK_SIZE, MADV_POPULATE_WRITE);
+  // A fresh block of a large study is filled from end to end: its pages are
+  // mapped in one call rather than one page fault each. Kernels without it
+  // fault them as usual.
+  if (fresh && populate) madvise(fresh, KPM_BLOCK_SIZE, MADV_POPULATE_WRITE);
+#else
+  (void)populate;
 #endif
   return fresh;
 }
