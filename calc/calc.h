@@ -15,16 +15,6 @@
 // so it adds nothing to the totals and gets no operating factor.
 const double KPM_RUNNING_THRESHOLD = 1e-5;
 
-// Most threads that calculate the pairs or format the report at once.
-const int CALC_MAX_WORKERS = 4;
-
-// Threads to calculate and format with: the processors this process may run
-// on, at most CALC_MAX_WORKERS, unless set_calc_workers chose a number.
-int calc_workers(void);
-// n > 0 fixes the number of threads (1: everything on the calling thread);
-// 0 goes back to the processor count. For tests and tools.
-void set_calc_workers(int n);
-
 // Fills the figures of every Results record and of the load factors it holds.
 // 0 on success; 1 for a null study or an empty results list (with its line).
 int calc_kpm(LoadStudy *z);
@@ -34,7 +24,5 @@ int calc_kpm(LoadStudy *z);
 // ends the process with status 1.
 void print_results(LoadStudy *z);
 
-// Lists the prepared study on stream for debugging; does not flush.
-void print_study(FILE *stream, LoadStudy *z);
 
 #endif

@@ -3,7 +3,6 @@
 // order written here (the library is built without contraction into FMA).
 #include <cstdio>
 #include <pthread.h>
-#include <sched.h>
 
 #include "calc/calc.h"
 #include "xml/xmlentity.h"
@@ -80,19 +79,6 @@ static void calc_results(LoadStudy *z, Results *rs) {
     rs->total_kpm = rs->total_operating_load / rs->total_connected_load;
     rs->total_lf = rs->total_lf_load / rs->total_connected_load;
   }
-}
-
-static int fixed_workers; // 0: as many as there are processors
-
-void set_calc_workers(int n) { fixed_workers = n > 0 ? n : 0; }
-
-int calc_workers(void) {
-  int n = fixed_workers;
-  if (n == 0) {
-    cpu_set_t cpus;
-    n = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
-  }
-  return n < 1 ? 1 : n > CALC_MAX_WORKERS ? CALC_MAX_WORKERS : n;
 }
 
 // The pairs are independent: threads take them one at a time.

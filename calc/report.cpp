@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <pthread.h>
+#include <sys/stat.h>
 
 #include "calc/calc.h"
 #include "xml/xmlentity.h"
@@ -404,6 +405,15 @@ static int write_blocks_with_workers(LoadStudy *z, FILE *out, ReportSink *direct
   return started > 0 ? 0 : 1;
 }
 
+// 1 when the report path names the study file itself, under any spelling or
+// link: opening it for writing would destroy the study before a line of the
+// report exists.
+static int is_study_file(const char *outfile, const char *xmlfile) {
+  struct stat out, in;
+  if (!xmlfile || stat(outfile, &out) != 0 || stat(xmlfile, &in) != 0) return 0;
+  return out.st_dev == in.st_dev && out.st_ino == in.st_ino;
+}
+
 void print_results(LoadStudy *z) {
   static char chunk[REPORT_CHUNK_SIZE];
 
@@ -411,7 +421,7 @@ void print_results(LoadStudy *z) {
 
   FILE *out = stdout;
   if (z->outfile) {
-    out = fopen(z->outfile, "w");
+    out = is_study_file(z->outfile, z->xmlfile) ? nullptr : fopen(z->outfile, "w");
     if (!out) {
       fprintf(stderr, " *** ERROR: Unable to write to output file %s\n", z->outfile);
       exit(1);

@@ -3,6 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if defined(__linux__)
+#include <sched.h>
+#endif
 
 #include "study/study.h"
 #include "xml/xmlentity.h"
@@ -173,4 +176,21 @@ Results *alloc_Results(void) {
 void lowerstring(char *s) {
   if (!s) return;
   for (; *s; s++) *s = (char)tolower((unsigned char)*s);
+}
+
+static int fixed_workers; // 0: as many as there are processors
+
+void set_calc_workers(int n) { fixed_workers = n > 0 ? n : 0; }
+
+int calc_workers(void) {
+  int n = fixed_workers;
+  if (n == 0) {
+#if defined(__linux__)
+    cpu_set_t cpus;
+    n = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 1;
+#else
+    n = 1; // no portable way to ask which processors the process may use
+#endif
+  }
+  return n < 1 ? 1 : n > CALC_MAX_WORKERS ? CALC_MAX_WORKERS : n;
 }

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <pthread.h>
 
-#include "calc/calc.h"
 #include "driver/driver.h"
 #include "study/study.h"
 #include "xml/xmlentity.h"

@@ -5,6 +5,7 @@
 #define KPM_STUDY_STUDY_H
 
 #include <cstddef>
+#include <cstdio>
 
 struct OperationalCondition {
   char *name; // from the text of a <name> element; never null or empty
@@ -104,6 +105,22 @@ void release_study_memory(void);
 // The value of a number in a study file, exactly as atof reads it (leading
 // white space, the longest numeric prefix, 0 without one), only faster.
 double text_to_real(const char *text);
+
+// Lists the prepared study on stream for debugging; does not flush. The
+// reader calls it after the preparation of a debug run; it is written with
+// the other listings, in calc/dump.cpp.
+void print_study(FILE *stream, LoadStudy *z);
+
+// Most threads that read, calculate or format a study at once.
+const int CALC_MAX_WORKERS = 4;
+
+// Threads to map, calculate and format with: the processors this process may
+// run on (one where the system cannot tell), at most CALC_MAX_WORKERS, unless
+// set_calc_workers chose a number.
+int calc_workers(void);
+// n > 0 fixes the number of threads (1: everything on the calling thread);
+// 0 goes back to the processor count. For tests and tools.
+void set_calc_workers(int n);
 
 // Reads z->xmlfile into the model and prepares it. 0 on success; -1 no study,
 // 1 no file named or the preparation failed, 2 cannot open, 3 XML errors,
