@@ -493,7 +493,7 @@ static int read_and_map(LoadStudy *z) {
   return status;
 }
 
-int read_xml_file(LoadStudy *z) {
+int read_study_file(LoadStudy *z) {
   if (!z) {
     fprintf(stderr, " *** ERROR: Null pointer in read_xml_FILE (-1)\n");
     return -1;
@@ -502,7 +502,11 @@ int read_xml_file(LoadStudy *z) {
     fprintf(stderr, " *** ERROR: input xml file not specified on command line (1)\n");
     return 1;
   }
-  int status = read_and_map(z);
+  return read_and_map(z);
+}
+
+int read_xml_file(LoadStudy *z) {
+  int status = read_study_file(z);
   if (status != 0) return status;
 
   printf("Preparing input for calculations\n");

@@ -128,6 +128,11 @@ void set_calc_workers(int n);
 // without load factors. Each failure has printed its line on standard error.
 int read_xml_file(LoadStudy *z);
 
+// The reading part of read_xml_file alone: the study file into the model,
+// without the progress line and the preparation (for the companion programs).
+// The same statuses and lines, but 1 only for a file not named.
+int read_study_file(LoadStudy *z);
+
 // Sorts the conditions, links and checks the load factors and loads, and
 // builds z->r. 0 when ready, 1 after an error line on standard error.
 int post_process_xml_file(LoadStudy *z);

@@ -25,7 +25,8 @@
 # - The commands of one block run in order, in one bash process (so `echo $?`
 #   shows the status of the command before it), in a fresh work folder that
 #   holds a copy of examples/ at the same relative path. `kpm` and
-#   `./build/kpm` both name the binary under test.
+#   `./build/kpm` both name the binary under test, and likewise `kpm-check`
+#   and `./build/kpm-check` for each companion program built beside it.
 # - Standard output of kpm is flushed after each progress line but not after
 #   "Preparing input for calculations", so an example that shows an error
 #   of the preparation should send standard output away (`> /dev/null`).
@@ -50,6 +51,10 @@ tmp=$(mktemp -d "${TMPDIR:-/tmp}/kpm-doc.XXXXXX")
 trap 'rm -rf "$tmp"' EXIT
 mkdir "$tmp/bin"
 ln -s "$kpm" "$tmp/bin/kpm"
+# The companion programs built beside kpm (kpm-check, ...) are named the same way.
+for tool in "$(dirname "$kpm")"/kpm-*; do
+  [ -f "$tool" ] && [ -x "$tool" ] && ln -s "$tool" "$tmp/bin/$(basename "$tool")"
+done
 
 mask() {
   sed -E 's/^("kpm","Version","[^"]*",")[A-Z][a-z]{2} [ 0-9][0-9] [0-9]{4}"$/\1@DATE@"/' "$1"
@@ -116,7 +121,7 @@ for doc in "${docs[@]}"; do
     rm -rf "$work"
     mkdir -p "$work/build"
     cp -R "$src/examples" "$work/examples"
-    ln -s "$kpm" "$work/build/kpm"
+    for tool in "$tmp"/bin/*; do ln -s "$(readlink "$tool")" "$work/build/$(basename "$tool")"; done
     to_script "$block" >"$tmp/script.sh"
     (cd "$work" && PATH="$tmp/bin:$PATH" LC_ALL=C timeout 60 bash "$tmp/script.sh") >"$tmp/actual" </dev/null
     if ! cmp -s <(mask "$block") <(mask "$tmp/actual"); then

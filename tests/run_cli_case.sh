@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Runs one command-line case against the built kpm.
+# Runs one command-line case against a built program (kpm or a companion program).
 #
 # A case is a folder:
 #   args          the arguments, one per line (an empty line is an empty argument)
