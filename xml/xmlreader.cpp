@@ -132,6 +132,13 @@ XMLENTITY *read_comment(FILE *stream, int *errflag, char *buf) {
     buf[i++] = (char)c;
   }
   buf[i - 2] = '\0';
+  // Comments do not nest: the first "-->" ends the outer one, and whatever
+  // the author meant to comment out after it would be read as markup.
+  if (strstr(buf, "<!--")) {
+    *errflag = XML_MALFORMED;
+    if (xml_verbose) printf("{fget_XMLENTITY in comment, comment within a comment: *errflag = %d}\n", *errflag);
+    return nullptr;
+  }
   XMLENTITY *e = make_item(XML_COMMENT, "COMMENT", buf);
   if (xml_verbose) printf("{fget_XMLENTITY in comment, comment done: *errflag = %d}\n{%s}\n", *errflag, e->data);
   return e;
@@ -273,7 +280,11 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
         continue;
       }
       if (status == XML_ENDTAG) break;
-      // The failed item's status is dropped; its "<" is text.
+      // A malformed or over-long item leaves its "<" in the text, and what it
+      // consumed is lost; its status fails the element, or the rest of it
+      // (a commented-out load, say) would pass for markup. An item cut off
+      // by the end of input is left to the element, which ends there too.
+      if (status == XML_MALFORMED || status == XML_OVERRUN) *errflag = status;
     }
     if (i >= TEXT_FULL) {
       // Returned like a cut-off element, so the parent sees the overrun.
@@ -436,7 +447,13 @@ XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK ho
     hook_armed = false;
     hooked_element = nullptr;
     if (xml_verbose) printf("[return from fget_XMLENTITY  err = %d]\n", status);
-    if (!e) continue; // stray end tags and failed items leave nothing behind
+    if (!e) {
+      // A failed item leaves no record; a malformed or over-long one still
+      // fails the document. Stray end tags and items cut off by the end of
+      // input leave nothing behind.
+      if (status == XML_MALFORMED || status == XML_OVERRUN) *errflag = status;
+      continue;
+    }
     if (last)
       last->next = e;
     else

@@ -170,7 +170,7 @@ const LimitCase kLimits[] = {
      data_length, "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"},
     // The "<" of a failed item counts once that item has been read.
     {"content ending in a failed item", [](int n) { return "a>" + std::string(n - 1, 'x') + "<!>" + "</a>REST"; },
-     65535, 0, 2 + 65535 + 3, false, true, data_length,
+     65535, 2, 2 + 65535 + 3, false, true, data_length,
      "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
      "{Entering fget_XMLENTITY: *errflag = 0}\n"
      "{Exiting fget_XMLENTITY empty tag: *errflag = 2}\n"},
@@ -245,10 +245,18 @@ const DocCase kDocs[] = {
     {"<a> x <b/> y </a>", "a{x  y}[b]", 0, "0"},
     {"<a>\n <b>1</b>\n <c>2</c>\n</a>", "a{}[b{1}, c{2}]", 0, "0"},
     {"<a>x&amp;y</a>", "a{x&amp;y}", 0, "0"},
-    // Failed items leave their "<" in the text and drop their status.
-    {"<a>p<!>q</a>", "a{p<q}", 0, "0"},
-    {"<a>p<!-q</a>", "a{p<}", 0, "0"},
-    {"<a>p<![CDATX[q</a>", "a{p<q}", 0, "0"},
+    // Failed items leave their "<" in the text; a malformed or over-long one fails the element.
+    {"<a>p<!>q</a>", "a{p<q}", 2, "2"},
+    {"<a>p<!-q</a>", "a{p<}", 2, "2"},
+    {"<a>p<![CDATX[q</a>", "a{p<q}", 2, "2"},
+    {"<a>p<!--" + BIG + "-->q</a>", "a{p<-->q}", 3, "3"},
+    {"<a>p<?" + BIG + "?>q</a>", "a{p<?>q}", 3, "3"},
+    {"<a>p<b " + BIG + ">q</a>", "a{p<xx>q}", 3, "3"},
+    // Comments do not nest: a comment whose text holds "<!--" is malformed.
+    {"<a><!-- old <!-- note --> <b/> --></a>", "a{<  -->}[b]", 2, "2"},
+    {"<a><!-- old -> <b/> <!-- x --></a>", "a{<}", 2, "2"},
+    {"<a><!-- ---- old ---- --><b/></a>", "a{}[COMMENT{ ---- old ---- }, b]", 0, "0"},
+    {"<!-- <!-- --><a/>", "a", 2, "0"},
     // Wrong end tags: what the comparison did not consume goes to the parent.
     {"<a><b>x</c></a>", "a{>}[b{x}]", 2, "2"},
     {"<r><a>x</ab></r>", "r{>}[a{x}]", 2, "2"},
@@ -266,7 +274,9 @@ const DocCase kDocs[] = {
     {"<!d><a>" + BIG + "</a>", "UNKNOWN{d}, a{" + BIG.substr(1) + "}", 3, "23"},
     {"<a/><!-- open", "a", 0, "0"},
     {"<!d><!-- open", "UNKNOWN{d}", 2, "2"},
-    {"<a/><!->", "a", 0, "0"},
+    {"<a/><!->", "a", 2, "0"},
+    {"<a/><!>", "a", 2, "0"},
+    {"<!--" + BIG + "--><a/>", "a", 3, "0"},
     {"<!DOCTYPE r [<!ELEMENT r (#PCDATA)>]>\n<r>x</r>", "UNKNOWN{DOCTYPE r [<!ELEMENT r (#PCDATA)>]}, r{x}", 2, "20"},
     {"<?xml version=\"1.0\"?>\n<r/>", "PROCESSING INSTRUCTION{xml version=\"1.0\"}, r", 0, "00"},
     {"<r><!-- c --><![CDATA[ <d> ]]><?p q ?></r>", "r{}[COMMENT{ c }, CDATA{ <d> }, PROCESSING INSTRUCTION{p q}]", 0,
@@ -382,6 +392,30 @@ TEST(XmlReaderTrace, FailingDocumentIsTracedLineByLine) {
             "{>}\n"
             "[return from fget_XMLENTITY  err = 2]\n"
             "[*errflag = 2]\n"
+            "[Exiting readfile_XMLENTITY: *errflag = 2]\n");
+}
+
+// A failed item adds no line of its own; the element's later lines show its status.
+TEST(XmlReaderTrace, FailedItemsKeepTheirStatus) {
+  EXPECT_EQ(trace_of_document("<a>p<!>q</a>", 0), "[Entering readfile_XMLENTITY: *errflag = 0\n"
+                                                  "{Entering fget_XMLENTITY: *errflag = 0}\n"
+                                                  "{Start tag <a> in fget_XMLENTITY: *errflag = 0}\n"
+                                                  "{Entering fget_XMLENTITY: *errflag = 0}\n"
+                                                  "{Exiting fget_XMLENTITY empty tag: *errflag = 2}\n"
+                                                  "{Entering fget_XMLENTITY: *errflag = 0}\n"
+                                                  "{Exiting fget_XMLENTITY with endtag: *errflag = 4}\n"
+                                                  "{End of tag <a> in fget_XMLENTITY: *errflag = 2}\n"
+                                                  "{p<q}\n"
+                                                  "[return from fget_XMLENTITY  err = 2]\n"
+                                                  "[*errflag = 2]\n"
+                                                  "[Exiting readfile_XMLENTITY: *errflag = 2]\n");
+  // At the top level: the overall status, without a "[*errflag" line.
+  EXPECT_EQ(trace_of_document("<!-- x <!-- y --> -->", 0),
+            "[Entering readfile_XMLENTITY: *errflag = 0\n"
+            "{Entering fget_XMLENTITY: *errflag = 0}\n"
+            "{fget_XMLENTITY reading comment: *errflag = 0}\n"
+            "{fget_XMLENTITY in comment, comment within a comment: *errflag = 2}\n"
+            "[return from fget_XMLENTITY  err = 2]\n"
             "[Exiting readfile_XMLENTITY: *errflag = 2]\n");
 }
 
