@@ -94,6 +94,17 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
     tool_error("%s: is a folder", path);
     return TOOL_USAGE_OR_IO;
   }
+  // A device or a pipe (/dev/null, /dev/stdout, a FIFO) is written in place:
+  // a file renamed over it would replace the device itself.
+  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
+    o->f = fopen(path, "w");
+    if (!o->f) {
+      tool_error("cannot write %s: %s", path, strerror(errno));
+      return TOOL_USAGE_OR_IO;
+    }
+    o->path = copy_text(path);
+    return 0;
+  }
   // The temporary file lies beside the target, so that the rename stays on
   // one file system and is atomic.
   const char *suffix = ".tmpXXXXXX";
@@ -159,13 +170,13 @@ int tool_output_commit(ToolOutput *o) {
     saved = errno;
   }
   o->f = nullptr;
-  if (!failed && rename(o->temp, o->path) != 0) {
+  if (!failed && o->temp && rename(o->temp, o->path) != 0) {
     failed = 1;
     saved = errno;
   }
   if (failed) {
     tool_error("cannot write %s: %s", o->path, strerror(saved ? saved : EIO));
-    unlink(o->temp);
+    if (o->temp) unlink(o->temp);
     forget_output(o);
     return TOOL_USAGE_OR_IO;
   }

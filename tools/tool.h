@@ -44,7 +44,7 @@ int tool_same_file(const char *a, const char *b);
 
 // An output that appears whole or not at all: a file is written to a
 // temporary file beside it and renamed into place when complete; "-" (or
-// null) is standard output.
+// null) is standard output; a device or pipe (/dev/null) is written in place.
 struct ToolOutput {
   FILE *f;      // where to write
   char *path;   // the target; null for standard output
