@@ -1,0 +1,235 @@
+// kpm-export: the load list of a study file as a spreadsheet (CSV) in the
+// layout that kpm-import reads: one row per load in file order, one column
+// per pair of conditions in the order of kpm's report.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <sys/stat.h>
+
+#include "tools/load_list.h"
+#include "tools/tool.h"
+
+static const char *const USAGE = "usage: kpm-export [-o LIST.csv] STUDY.xml";
+
+static void print_help(void) {
+  printf("%s\n", USAGE);
+  printf("Writes the load list of a study file as CSV, one row per load.\n");
+  printf("  -o, --output FILE     write the list to FILE (default: standard output)\n");
+  printf("      --help            show this help and exit\n");
+  printf("      --version         show the version and exit\n");
+  printf("Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.\n");
+  printf("Report problems in the project's issue tracker.\n");
+}
+
+static int usage_error(const char *message, const char *arg) {
+  tool_error(message, arg);
+  fprintf(stderr, "%s\n", USAGE);
+  return TOOL_USAGE_OR_IO;
+}
+
+static void *take(size_t count, size_t size) {
+  size_t cap = 0;
+  if (count && size > ((size_t)-1) / count) {
+    tool_error("out of memory");
+    exit(1);
+  }
+  size_t bytes = count * size;
+  return csv_grow(nullptr, 0, &cap, bytes ? bytes : 1);
+}
+
+// Texts in messages: the study's names may be long or hold line breaks.
+static const char *shown(char *buf, const char *s) {
+  return csv_diag_text(buf, CSV_DIAG_TEXT_SIZE, s ? s : "(null)", strlen(s ? s : "(null)"));
+}
+
+// A text cell: quoted; an absent text (a load without a name) is an empty
+// cell, which kpm-import reads as absent again, while an empty text is "".
+static void put_text_cell(FILE *f, const char *s) {
+  if (s) csv_put_text(f, s);
+}
+
+struct Column {
+  int out; // the column it is written to, or -1 (a pair whose names an earlier pair has)
+};
+
+// Writes the list of the prepared study z to f. TOOL_DONE, or TOOL_BAD_INPUT
+// after an error line (a study that no list can hold).
+static int export_list(LoadStudy *z, const char *path, FILE *f) {
+  size_t nbr_oc = (size_t)z->nbr_oc, nbr_ac = (size_t)z->nbr_ac;
+  size_t nbr_pairs = nbr_oc * nbr_ac;
+  int *column = (int *)take(nbr_pairs, sizeof(int));
+  char buf[CSV_DIAG_TEXT_SIZE], buf2[CSV_DIAG_TEXT_SIZE], buf3[CSV_DIAG_TEXT_SIZE];
+  NameTable seen;
+  name_table_init(&seen);
+  size_t key_cap = 0;
+  char *key = nullptr;
+  int nbr_columns = 0;
+  int status = TOOL_DONE;
+  // The results list holds every pair, operational condition first, both in
+  // sorted order: the pair index oc->index * nbr_ac + ac->index runs along it.
+  for (Results *r = z->r; r; r = r->next) {
+    size_t p = (size_t)r->oc->index * nbr_ac + (size_t)r->ac->index;
+    column[p] = -1;
+    if (strchr(r->oc->name, '/')) {
+      tool_error("%s: the operational condition \"%s\" holds \"/\", which parts the two names of a pair in the "
+                 "list's header",
+                 path, shown(buf, r->oc->name));
+      status = TOOL_BAD_INPUT;
+      continue;
+    }
+    size_t ocn = strlen(r->oc->name), acn = strlen(r->ac->name);
+    if (ocn + 1 + acn + 1 > key_cap) key = (char *)csv_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
+    memcpy(key, r->oc->name, ocn);
+    key[ocn] = '/';
+    memcpy(key + ocn + 1, r->ac->name, acn + 1);
+    // kpm-import must read the header back as this very pair.
+    ListHeader h;
+    if (list_classify_header(key, ocn + 1 + acn, &h) != LIST_PAIR || h.oc_length != ocn || h.ac_length != acn) {
+      tool_error("%s: the pair \"%s\" cannot head a column of the list", path, shown(buf, key));
+      status = TOOL_BAD_INPUT;
+      continue;
+    }
+    // kpm links every load factor to the first condition of its name, so a
+    // later condition of the same name never has one: its columns would
+    // only repeat the earlier ones, empty.
+    if (name_table_add(&seen, key, ocn + 1 + acn, nbr_columns) >= 0) {
+      tool_warning("%s: the pair \"%s\" is named twice (two conditions of one name); the later one has no load "
+                   "factor and gets no column",
+                   path, shown(buf, key));
+      continue;
+    }
+    column[p] = nbr_columns++;
+  }
+  if (status != TOOL_DONE) {
+    free(column);
+    free(key);
+    name_table_free(&seen);
+    return status;
+  }
+
+  for (int k = LIST_NAME; k < LIST_PAIR; k++) {
+    if (k > LIST_NAME) csv_put_separator(f);
+    csv_put_text(f, LIST_COLUMN_NAMES[k]);
+  }
+  for (Results *r = z->r; r; r = r->next) {
+    size_t p = (size_t)r->oc->index * nbr_ac + (size_t)r->ac->index;
+    if (column[p] < 0) continue;
+    csv_put_separator(f);
+    size_t ocn = strlen(r->oc->name), acn = strlen(r->ac->name);
+    if (ocn + 1 + acn + 1 > key_cap) key = (char *)csv_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
+    memcpy(key, r->oc->name, ocn);
+    key[ocn] = '/';
+    memcpy(key + ocn + 1, r->ac->name, acn + 1);
+    csv_put_text(f, key);
+  }
+  csv_end_row(f);
+
+  // The model holds the loads in the reverse of file order.
+  size_t nbr_ld = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next) nbr_ld++;
+  Load **loads = (Load **)take(nbr_ld, sizeof(Load *));
+  size_t i = nbr_ld;
+  for (Load *ld = z->ld; ld; ld = ld->next) loads[--i] = ld;
+
+  size_t n = (size_t)nbr_columns;
+  double *value = (double *)take(n, sizeof(double));
+  size_t *given = (size_t *)take(n, sizeof(size_t)); // the row (from 1) that last gave the column a value
+  size_t *warned = (size_t *)take(n, sizeof(size_t));
+  for (i = 0; i < nbr_ld; i++) {
+    Load *ld = loads[i];
+    size_t row = i + 1;
+    // A load's load factors stand in the reverse of file order: the first
+    // of a pair is the one later in the file, the one kpm counts.
+    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
+      int c = column[(size_t)lf->oc->index * nbr_ac + (size_t)lf->ac->index];
+      if (c < 0) continue;
+      if (given[c] != row) {
+        given[c] = row;
+        value[c] = lf->loadfactor;
+      } else if (warned[c] != row) {
+        warned[c] = row;
+        char v[SHORTEST_REAL_SIZE];
+        format_shortest_real(v, sizeof v, value[c]);
+        tool_warning("%s: the load \"%s\" gives a load factor under %s/%s more than once; the one later in the "
+                     "file, %s, is written",
+                     path, shown(buf, ld->name), shown(buf2, lf->oc->name), shown(buf3, lf->ac->name), v);
+      }
+    }
+    put_text_cell(f, ld->name);
+    csv_put_separator(f);
+    put_text_cell(f, ld->swbs);
+    csv_put_separator(f);
+    csv_put_real(f, ld->connected_load);
+    csv_put_separator(f);
+    csv_put_real(f, ld->peak_fraction);
+    csv_put_separator(f);
+    csv_put_real(f, ld->power_factor);
+    for (size_t c = 0; c < n; c++) {
+      csv_put_separator(f);
+      if (given[c] == row) csv_put_real(f, value[c]);
+    }
+    csv_end_row(f);
+  }
+  free(loads);
+  free(value);
+  free(given);
+  free(warned);
+  free(column);
+  free(key);
+  name_table_free(&seen);
+  return TOOL_DONE;
+}
+
+int main(int argc, char **argv) {
+  tool_set_program("kpm-export");
+  const char *input = nullptr;
+  const char *output = nullptr;
+  int options_done = 0;
+  for (int i = 1; i < argc; i++) {
+    const char *arg = argv[i];
+    if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
+      if (input) return usage_error("more than one study given (%s)", arg);
+      input = arg;
+    } else if (strcmp(arg, "--") == 0) {
+      options_done = 1;
+    } else if (strcmp(arg, "--help") == 0) {
+      print_help();
+      return tool_finish_stdout(TOOL_DONE);
+    } else if (strcmp(arg, "--version") == 0) {
+      tool_print_version();
+      return tool_finish_stdout(TOOL_DONE);
+    } else if (strcmp(arg, "-o") == 0 || strcmp(arg, "--output") == 0) {
+      if (i + 1 >= argc) return usage_error("%s needs a file name", arg);
+      output = argv[++i];
+    } else if (strncmp(arg, "--output=", 9) == 0) {
+      output = arg + 9;
+    } else if (strncmp(arg, "-o", 2) == 0) {
+      output = arg + 2;
+    } else {
+      return usage_error("unknown option %s", arg);
+    }
+  }
+  if (!input) return usage_error("no study given%s", "");
+  struct stat st;
+  if (stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
+    tool_error("%s: is a folder", input);
+    return TOOL_USAGE_OR_IO;
+  }
+  ToolOutput out;
+  int status = tool_output_open(&out, output, input);
+  if (status != 0) return status;
+  LoadStudy z;
+  int loaded = tool_load_study(&z, input);
+  if (loaded != 0) {
+    tool_output_discard(&out);
+    // A study file that cannot be opened is an I/O error; anything else kpm refuses is the input's.
+    return loaded == 2 ? TOOL_USAGE_OR_IO : TOOL_BAD_INPUT;
+  }
+  status = export_list(&z, input, out.f);
+  if (status == TOOL_DONE) {
+    status = tool_output_commit(&out);
+  } else {
+    tool_output_discard(&out);
+  }
+  return tool_finish_stdout(status);
+}
