@@ -1,0 +1,446 @@
+// The summary of a calculated study: governing pair, margins, SWBS groups,
+// largest loads, and the two CSV tables.
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "calc/calc.h"
+#include "tools/summary.h"
+#include "tools/tool.h"
+#include "xml/xmlentity.h"
+
+void *summary_calloc(size_t count, size_t size) {
+  void *p = kpm_calloc(count ? count : 1, size ? size : 1);
+  if (!p) {
+    tool_error("out of memory");
+    exit(TOOL_BAD_INPUT);
+  }
+  return p;
+}
+
+void summary_default_options(SummaryOptions *opt) {
+  memset(opt, 0, sizeof *opt);
+  opt->decimals = SUMMARY_DEFAULT_DECIMALS;
+  opt->top = SUMMARY_DEFAULT_TOP;
+  opt->swbs_digits = SUMMARY_DEFAULT_SWBS_DIGITS;
+}
+
+int summary_is_running(const LoadFactor *lf) { return lf->lf_load > KPM_RUNNING_THRESHOLD; }
+
+double summary_largest_margin(const Results *rs) {
+  // The same operations as the calculation's second pass: a load taking its
+  // peak has kpm equal to its peak fraction, so its margin is 0 here as there.
+  double largest = 0.0;
+  for (int i = 0; i < rs->nbr_lf; i++) {
+    const LoadFactor *lf = rs->lfs[i];
+    if (!summary_is_running(lf)) continue;
+    double margin = (lf->ld->peak_fraction - lf->kpm) * lf->ld->connected_load;
+    if (margin > largest) largest = margin;
+  }
+  return largest;
+}
+
+// v governs rather than w: larger, and a number beats an overflowed NaN.
+static int larger_total(double v, double w) { return v > w || (std::isnan(w) && !std::isnan(v)); }
+
+void summary_build(Summary *s, LoadStudy *z) {
+  memset(s, 0, sizeof *s);
+  s->z = z;
+  for (Results *rs = z->r; rs; rs = rs->next) s->nbr_pairs++;
+  s->pairs = (Results **)summary_calloc((size_t)s->nbr_pairs, sizeof *s->pairs);
+  s->margin = (double *)summary_calloc((size_t)s->nbr_pairs, sizeof *s->margin);
+  s->running = (int *)summary_calloc((size_t)s->nbr_pairs, sizeof *s->running);
+  int p = 0;
+  for (Results *rs = z->r; rs; rs = rs->next, p++) {
+    s->pairs[p] = rs;
+    s->margin[p] = summary_largest_margin(rs);
+    for (int i = 0; i < rs->nbr_lf; i++) s->running[p] += summary_is_running(rs->lfs[i]);
+  }
+  s->governing = 0;
+  for (p = 1; p < s->nbr_pairs; p++)
+    if (larger_total(s->pairs[p]->total_operating_load, s->pairs[s->governing]->total_operating_load)) s->governing = p;
+  s->runner_up = -1;
+  for (p = 0; p < s->nbr_pairs; p++) {
+    if (p == s->governing) continue;
+    if (s->runner_up < 0 ||
+        larger_total(s->pairs[p]->total_operating_load, s->pairs[s->runner_up]->total_operating_load))
+      s->runner_up = p;
+  }
+  for (Load *ld = z->ld; ld; ld = ld->next) {
+    s->connected_load += ld->connected_load;
+    s->nbr_loads++;
+  }
+}
+
+void summary_release(Summary *s) {
+  free(s->pairs);
+  free(s->margin);
+  free(s->running);
+  free(s->groups);
+  free(s->slot_load);
+  free(s->slot_group);
+  free(s->group_sum);
+  free(s->group_mark);
+  free(s->group_touched);
+  memset(s, 0, sizeof *s);
+}
+
+// ---------------------------------------------------------------- SWBS groups
+
+static size_t table_size(size_t entries) {
+  size_t n = 16;
+  while (n < 2 * entries) n *= 2;
+  return n;
+}
+
+static size_t hash_bytes(const char *p, size_t n) {
+  uint64_t h = 14695981039346656037ull; // FNV-1a
+  for (size_t i = 0; i < n; i++) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
+  return (size_t)(h ^ (h >> 29));
+}
+
+static size_t hash_pointer(const void *p) {
+  uint64_t h = (uint64_t)(uintptr_t)p * 0x9E3779B97F4A7C15ull;
+  return (size_t)(h ^ (h >> 32));
+}
+
+// Bytes of the first digits characters of code.
+static size_t code_prefix(const char *code, int digits) {
+  size_t n = 0;
+  for (int c = 0; c < digits && code[n]; c++) {
+    int k = utf8_sequence_length((const unsigned char *)code + n);
+    n += k ? (size_t)k : 1;
+  }
+  return n;
+}
+
+struct GroupRank {
+  const char *key;
+  size_t length;
+  int old;
+};
+
+static int compare_groups(const void *a, const void *b) {
+  const GroupRank *x = (const GroupRank *)a, *y = (const GroupRank *)b;
+  if (!x->key || !y->key) return (x->key == nullptr) - (y->key == nullptr);
+  size_t n = x->length < y->length ? x->length : y->length;
+  int c = memcmp(x->key, y->key, n);
+  if (c != 0) return c;
+  return (x->length > y->length) - (x->length < y->length);
+}
+
+static size_t find_load_slot(const Summary *s, const Load *ld) {
+  size_t mask = s->slots - 1;
+  size_t i = hash_pointer(ld) & mask;
+  while (s->slot_load[i] && s->slot_load[i] != ld) i = (i + 1) & mask;
+  return i;
+}
+
+int summary_group_of(const Summary *s, const Load *ld) {
+  size_t i = find_load_slot(s, ld);
+  return s->slot_load[i] ? s->slot_group[i] : s->nbr_groups - 1;
+}
+
+void summary_group_loads(Summary *s, int digits) {
+  s->swbs_digits = digits;
+  size_t loads = (size_t)s->nbr_loads;
+  // Groups as they are met, found again through a table of their keys.
+  GroupRank *met = (GroupRank *)summary_calloc(loads + 1, sizeof *met);
+  int nbr_met = 0, no_code = -1;
+  size_t key_slots = table_size(loads);
+  int *key_table = (int *)summary_calloc(key_slots, sizeof *key_table); // 1 + group, 0 free
+  s->slots = table_size(loads);
+  s->slot_load = (Load **)summary_calloc(s->slots, sizeof *s->slot_load);
+  s->slot_group = (int *)summary_calloc(s->slots, sizeof *s->slot_group);
+  for (Load *ld = s->z->ld; ld; ld = ld->next) {
+    int g;
+    if (!ld->swbs || !ld->swbs[0]) {
+      if (no_code < 0) {
+        no_code = nbr_met++;
+        met[no_code].old = no_code;
+      }
+      g = no_code;
+    } else {
+      size_t n = code_prefix(ld->swbs, digits);
+      size_t i = hash_bytes(ld->swbs, n) & (key_slots - 1);
+      for (;;) {
+        int e = key_table[i];
+        if (e == 0) {
+          g = nbr_met++;
+          met[g].key = ld->swbs;
+          met[g].length = n;
+          met[g].old = g;
+          key_table[i] = g + 1;
+          break;
+        }
+        if (met[e - 1].length == n && memcmp(met[e - 1].key, ld->swbs, n) == 0) {
+          g = e - 1;
+          break;
+        }
+        i = (i + 1) & (key_slots - 1);
+      }
+    }
+    size_t slot = find_load_slot(s, ld);
+    s->slot_load[slot] = ld;
+    s->slot_group[slot] = g;
+  }
+  free(key_table);
+  qsort(met, (size_t)nbr_met, sizeof *met, compare_groups);
+  int *rank = (int *)summary_calloc((size_t)nbr_met, sizeof *rank);
+  s->nbr_groups = nbr_met;
+  s->groups = (SummaryGroup *)summary_calloc((size_t)nbr_met, sizeof *s->groups);
+  for (int g = 0; g < nbr_met; g++) {
+    rank[met[g].old] = g;
+    s->groups[g].key = met[g].key;
+    s->groups[g].length = met[g].length;
+  }
+  for (size_t i = 0; i < s->slots; i++)
+    if (s->slot_load[i]) s->slot_group[i] = rank[s->slot_group[i]];
+  free(rank);
+  free(met);
+  s->group_sum = (double *)summary_calloc((size_t)nbr_met, sizeof *s->group_sum);
+  s->group_mark = (int *)summary_calloc((size_t)nbr_met, sizeof *s->group_mark);
+  s->group_touched = (int *)summary_calloc((size_t)nbr_met, sizeof *s->group_touched);
+  for (int p = 0; p < s->nbr_pairs; p++) {
+    const Results *rs = s->pairs[p];
+    for (int i = 0; i < rs->nbr_lf; i++)
+      if (summary_is_running(rs->lfs[i])) s->groups[summary_group_of(s, rs->lfs[i]->ld)].total += rs->lfs[i]->kpm_load;
+  }
+}
+
+static int compare_ints(const void *a, const void *b) {
+  int x = *(const int *)a, y = *(const int *)b;
+  return (x > y) - (x < y);
+}
+
+int summary_pair_groups(Summary *s, int p, GroupShare *out) {
+  const Results *rs = s->pairs[p];
+  int touched = 0;
+  for (int i = 0; i < rs->nbr_lf; i++) {
+    const LoadFactor *lf = rs->lfs[i];
+    int g = summary_group_of(s, lf->ld);
+    if (s->group_mark[g] != p + 1) {
+      s->group_mark[g] = p + 1;
+      s->group_sum[g] = 0.0;
+      s->group_touched[touched++] = g;
+    }
+    // Idle loads add their 0, as they do to kpm's total.
+    s->group_sum[g] += lf->kpm_load;
+  }
+  qsort(s->group_touched, (size_t)touched, sizeof *s->group_touched, compare_ints);
+  for (int k = 0; k < touched; k++) {
+    int g = s->group_touched[k];
+    out[k].group = g;
+    out[k].load = s->group_sum[g];
+  }
+  return touched;
+}
+
+// ---------------------------------------------------------------- top loads
+
+// An overflowed NaN ranks below every number.
+static double rank_value(double v) { return std::isnan(v) ? -INFINITY : v; }
+
+// Load factor a is listed before b: a larger operating load, or the same
+// one earlier in the report.
+static int listed_before(LoadFactor *const *lfs, int a, int b) {
+  double x = rank_value(lfs[a]->kpm_load), y = rank_value(lfs[b]->kpm_load);
+  if (x != y) return x > y;
+  return a < b;
+}
+
+// The heap keeps the last-listed of the kept loads at its root.
+static void sift_down(LoadFactor *const *lfs, int *heap, int n, int i) {
+  for (;;) {
+    int l = 2 * i + 1, r = l + 1, last = i;
+    if (l < n && listed_before(lfs, heap[last], heap[l])) last = l;
+    if (r < n && listed_before(lfs, heap[last], heap[r])) last = r;
+    if (last == i) return;
+    int t = heap[i];
+    heap[i] = heap[last];
+    heap[last] = t;
+    i = last;
+  }
+}
+
+static void sift_up(LoadFactor *const *lfs, int *heap, int i) {
+  while (i > 0) {
+    int parent = (i - 1) / 2;
+    if (!listed_before(lfs, heap[parent], heap[i])) return;
+    int t = heap[i];
+    heap[i] = heap[parent];
+    heap[parent] = t;
+    i = parent;
+  }
+}
+
+int summary_top_loads(const Results *rs, int n, int *out) {
+  if (n <= 0) return 0;
+  int kept = 0;
+  for (int i = 0; i < rs->nbr_lf; i++) {
+    if (!summary_is_running(rs->lfs[i])) continue;
+    if (kept < n) {
+      out[kept] = i;
+      sift_up(rs->lfs, out, kept++);
+    } else if (listed_before(rs->lfs, i, out[0])) {
+      out[0] = i;
+      sift_down(rs->lfs, out, kept, 0);
+    }
+  }
+  // Taking the root off each time leaves the heap's array in listing order.
+  for (int end = kept - 1; end > 0; end--) {
+    int t = out[0];
+    out[0] = out[end];
+    out[end] = t;
+    sift_down(rs->lfs, out, end, 0);
+  }
+  return kept;
+}
+
+void summary_margin_steps(double load, const double *margins, int nbr, double *steps) {
+  steps[0] = load;
+  for (int i = 0; i < nbr; i++) steps[i + 1] = steps[i] * (1.0 + margins[i] / 100.0);
+}
+
+int summary_margin_label(char *buf, size_t size, double percent) {
+  char number[SHORTEST_REAL_SIZE];
+  if (percent == 0) percent = 0.0; // no "-0"
+  format_shortest_real(number, sizeof number, percent);
+  int n = snprintf(buf, size, "%s%s %%", percent >= 0 ? "+" : "", number);
+  return n < 0 ? 0 : (n >= (int)size ? (int)size - 1 : n);
+}
+
+// ---------------------------------------------------------------- CSV
+
+void summary_write_rows_csv(FILE *f, const Summary *s) {
+  static const char *const header[] = {
+      "operational_condition", "ambient_condition", "swbs",        "load",
+      "connected_load_kw",     "peak_fraction",     "load_factor", "load_factor_load_kw",
+      "operating_factor",      "operating_load_kw"};
+  for (size_t i = 0; i < sizeof header / sizeof header[0]; i++) {
+    if (i) csv_put_separator(f);
+    fputs(header[i], f);
+  }
+  csv_end_row(f);
+  for (int p = 0; p < s->nbr_pairs; p++) {
+    const Results *rs = s->pairs[p];
+    for (int i = 0; i < rs->nbr_lf; i++) {
+      const LoadFactor *lf = rs->lfs[i];
+      csv_put_text(f, rs->oc->name);
+      csv_put_separator(f);
+      csv_put_text(f, rs->ac->name);
+      csv_put_separator(f);
+      csv_put_text(f, lf->ld->swbs);
+      csv_put_separator(f);
+      csv_put_text(f, lf->ld->name);
+      csv_put_separator(f);
+      csv_put_real(f, lf->ld->connected_load);
+      csv_put_separator(f);
+      csv_put_real(f, lf->ld->peak_fraction);
+      csv_put_separator(f);
+      csv_put_real(f, lf->loadfactor);
+      csv_put_separator(f);
+      csv_put_real(f, lf->lf_load);
+      csv_put_separator(f);
+      csv_put_real(f, lf->kpm);
+      csv_put_separator(f);
+      csv_put_real(f, lf->kpm_load);
+      csv_end_row(f);
+    }
+  }
+}
+
+void summary_write_totals_csv(FILE *f, const Summary *s) {
+  fputs("operational_condition,ambient_condition,total_connected_load_kw,total_load_factor_load_kw,"
+        "total_operating_load_kw,total_lf,total_kpm,largest_margin_kw,loads,running_loads,governing",
+        f);
+  csv_end_row(f);
+  for (int p = 0; p < s->nbr_pairs; p++) {
+    const Results *rs = s->pairs[p];
+    csv_put_text(f, rs->oc->name);
+    csv_put_separator(f);
+    csv_put_text(f, rs->ac->name);
+    const double figures[] = {rs->total_connected_load,
+                              rs->total_lf_load,
+                              rs->total_operating_load,
+                              rs->total_lf,
+                              rs->total_kpm,
+                              s->margin[p]};
+    for (double v : figures) {
+      csv_put_separator(f);
+      csv_put_real(f, v);
+    }
+    fprintf(f, ",%d,%d,%d", rs->nbr_lf, s->running[p], p == s->governing);
+    csv_end_row(f);
+  }
+}
+
+// ---------------------------------------------------------------- UTF-8
+
+int utf8_sequence_length(const unsigned char *p) {
+  unsigned c = p[0];
+  if (c < 0x80) return 1;
+  auto cont = [](unsigned b) { return (b & 0xC0) == 0x80; };
+  if (c >= 0xC2 && c <= 0xDF) return cont(p[1]) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && cont(p[2]) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && cont(p[2]) && cont(p[3]) ? 4 : 0;
+  }
+  return 0;
+}
+
+unsigned utf8_code_point(const unsigned char *p, int n) {
+  if (n == 1) return p[0];
+  unsigned c = p[0] & (0x7F >> n);
+  for (int i = 1; i < n; i++) c = (c << 6) | (p[i] & 0x3F);
+  return c;
+}
+
+// Characters that a terminal acts on or that turn the text around.
+static int unsafe_on_terminal(unsigned c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         c == 0x2028 || c == 0x2029;
+}
+
+int summary_terminal_text(char *buf, size_t size, const char *s, int max_columns) {
+  size_t used = 0;
+  int columns = 0;
+  if (s) {
+    const unsigned char *p = (const unsigned char *)s;
+    // Room for "..." once the text goes past max_columns.
+    int keep = max_columns < 3 ? max_columns : max_columns - 3;
+    size_t kept_bytes = 0;
+    int kept_columns = 0;
+    while (*p) {
+      if (columns == keep) {
+        kept_bytes = used;
+        kept_columns = columns;
+      }
+      if (columns == max_columns) {
+        used = kept_bytes;
+        columns = kept_columns;
+        for (int i = 0; i < 3 && columns < max_columns && used + 1 < size; i++, columns++) buf[used++] = '.';
+        break;
+      }
+      int n = utf8_sequence_length(p);
+      if (n == 0 || unsafe_on_terminal(utf8_code_point(p, n))) {
+        if (used + 1 >= size) break;
+        buf[used++] = '?';
+        p += n ? n : 1;
+      } else {
+        if (used + (size_t)n >= size) break;
+        memcpy(buf + used, p, (size_t)n);
+        used += (size_t)n;
+        p += n;
+      }
+      columns++;
+    }
+  }
+  if (size) buf[used < size ? used : size - 1] = '\0';
+  return columns;
+}
