@@ -65,18 +65,39 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   char *key = nullptr;
   int nbr_columns = 0;
   int status = TOOL_DONE;
+  // kpm links every load factor to the first condition of its name (in
+  // sorted order), so a later condition of the same name never has one: its
+  // columns would only repeat the earlier ones, empty.
+  char *oc_repeated = (char *)take(nbr_oc, 1);
+  char *ac_repeated = (char *)take(nbr_ac, 1);
+  for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
+    if (name_table_add(&seen, oc->name, strlen(oc->name), oc->index) < 0) continue;
+    oc_repeated[oc->index] = 1;
+    tool_warning("%s: two operational conditions are named \"%s\"; the later one has no load factor and gets no "
+                 "column",
+                 path, shown(buf, oc->name));
+  }
+  name_table_free(&seen);
+  name_table_init(&seen);
+  for (AmbientCondition *ac = z->ac; ac; ac = ac->next) {
+    if (name_table_add(&seen, ac->name, strlen(ac->name), ac->index) < 0) continue;
+    ac_repeated[ac->index] = 1;
+    tool_warning("%s: two ambient conditions are named \"%s\"; the later one has no load factor and gets no column",
+                 path, shown(buf, ac->name));
+  }
+  for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
+    if (oc_repeated[oc->index] || !strchr(oc->name, '/')) continue;
+    tool_error("%s: the operational condition \"%s\" holds \"/\", which parts the two names of a pair in the "
+               "list's header",
+               path, shown(buf, oc->name));
+    status = TOOL_BAD_INPUT;
+  }
   // The results list holds every pair, operational condition first, both in
   // sorted order: the pair index oc->index * nbr_ac + ac->index runs along it.
-  for (Results *r = z->r; r; r = r->next) {
+  for (Results *r = z->r; r && status == TOOL_DONE; r = r->next) {
     size_t p = (size_t)r->oc->index * nbr_ac + (size_t)r->ac->index;
     column[p] = -1;
-    if (strchr(r->oc->name, '/')) {
-      tool_error("%s: the operational condition \"%s\" holds \"/\", which parts the two names of a pair in the "
-                 "list's header",
-                 path, shown(buf, r->oc->name));
-      status = TOOL_BAD_INPUT;
-      continue;
-    }
+    if (oc_repeated[r->oc->index] || ac_repeated[r->ac->index]) continue;
     size_t ocn = strlen(r->oc->name), acn = strlen(r->ac->name);
     if (ocn + 1 + acn + 1 > key_cap) key = (char *)csv_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
     memcpy(key, r->oc->name, ocn);
@@ -89,17 +110,10 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
       status = TOOL_BAD_INPUT;
       continue;
     }
-    // kpm links every load factor to the first condition of its name, so a
-    // later condition of the same name never has one: its columns would
-    // only repeat the earlier ones, empty.
-    if (name_table_add(&seen, key, ocn + 1 + acn, nbr_columns) >= 0) {
-      tool_warning("%s: the pair \"%s\" is named twice (two conditions of one name); the later one has no load "
-                   "factor and gets no column",
-                   path, shown(buf, key));
-      continue;
-    }
     column[p] = nbr_columns++;
   }
+  free(oc_repeated);
+  free(ac_repeated);
   if (status != TOOL_DONE) {
     free(column);
     free(key);
@@ -231,5 +245,6 @@ int main(int argc, char **argv) {
   } else {
     tool_output_discard(&out);
   }
-  return tool_finish_stdout(status);
+  // A study or list on standard output was flushed and checked by the commit.
+  return status;
 }

@@ -229,12 +229,13 @@ struct Bytes {
   size_t length, cap;
 };
 
+// Appends n bytes and a NUL; returns where they start.
 static size_t bytes_add(Bytes *b, const void *s, size_t n) {
   if (b->length + n + 1 > b->cap) b->p = (char *)csv_grow(b->p, b->length, &b->cap, b->length + n + 1);
   size_t at = b->length;
   memcpy(b->p + at, s, n);
-  b->length += n;
-  b->p[b->length] = '\0';
+  b->p[at + n] = '\0';
+  b->length += n + 1;
   return at;
 }
 
@@ -365,6 +366,7 @@ static void read_header(Import *im) {
         else
           snprintf(item, sizeof item, "%scolumn %ld (no header)", nbr_ignored ? ", " : "", column);
         bytes_add(&ignored, item, strlen(item));
+        ignored.length--; // the next item goes over the NUL
       }
       nbr_ignored++;
     } else if (kind != LIST_PAIR) {
@@ -387,10 +389,12 @@ static void read_header(Import *im) {
       }
       // The pair's own spelling, for messages and to find repeats: the
       // first "/" parts the names, so "oc/ac" stands for this pair alone.
-      size_t key = bytes_add(&im->texts, h.oc, h.oc_length);
-      bytes_add(&im->texts, "/", 1);
-      bytes_add(&im->texts, h.ac, h.ac_length);
-      size_t key_length = im->texts.length - key;
+      im->scratch.length = 0;
+      bytes_add(&im->scratch, h.oc, h.oc_length);
+      im->scratch.p[h.oc_length] = '/'; // in place of the NUL
+      bytes_add(&im->scratch, h.ac, h.ac_length);
+      size_t key_length = h.oc_length + 1 + h.ac_length;
+      size_t key = bytes_add(&im->texts, im->scratch.p, key_length);
       int seen = name_table_add(&im->pair_names, im->texts.p + key, key_length, (int)im->nbr_pairs);
       if (seen >= 0) {
         csv_diag_error(im->diag, im->header_row, column, "the pair \"%s\" repeats column %ld",
@@ -473,6 +477,12 @@ static int read_number(Import *im, size_t field, int decimal_comma, double *v, c
   return NUMBER_OK;
 }
 
+// Where a list separates its cells with commas, a number needs a decimal point.
+static const char *decimal_comma_hint(const Import *im, const char *text, size_t length) {
+  if (im->r.separator == ',' && memchr(text, ',', length)) return " (with commas between cells, write a decimal point)";
+  return "";
+}
+
 // A number column's cell: 1 with *v when it holds a number in range, 0 when
 // empty, -1 after an error.
 static int number_cell(Import *im, int kind, double *v) {
@@ -496,7 +506,8 @@ static int number_cell(Import *im, int kind, double *v) {
     }
     return 0;
   case NUMBER_BAD:
-    csv_diag_error(im->diag, row, column, "%s \"%s\" is not a number", what, shown(buf, text, length));
+    csv_diag_error(im->diag, row, column, "%s \"%s\" is not a number%s", what, shown(buf, text, length),
+                   decimal_comma_hint(im, text, length));
     return -1;
   case NUMBER_HUGE:
     csv_diag_error(im->diag, row, column, "%s %s is too large for a number", what, shown(buf, text, length));
@@ -579,8 +590,8 @@ static void read_row(Import *im) {
     Pair *p = &im->pairs[im->pair[i]];
     const char *pair = im->texts.p + p->header;
     if (got == NUMBER_BAD) {
-      csv_diag_error(im->diag, row, column, "the load factor \"%s\" (%s) is not a number", shown(buf, text, length),
-                     shown(buf2, pair, strlen(pair)));
+      csv_diag_error(im->diag, row, column, "the load factor \"%s\" (%s) is not a number%s", shown(buf, text, length),
+                     shown(buf2, pair, strlen(pair)), decimal_comma_hint(im, text, length));
     } else if (got == NUMBER_HUGE || v < 0 || v > 1) {
       csv_diag_error(im->diag, row, column, "the load factor %s (%s) is out of range (kpm accepts 0 to 1)",
                      shown(buf, text, length), shown(buf2, pair, strlen(pair)));
@@ -594,8 +605,8 @@ static void read_row(Import *im) {
       if (!p->reported) {
         const char *oc = im->texts.p + im->oc[p->oc];
         const char *ac = im->texts.p + im->ac[p->ac];
-        int ocs = strchr(oc, '>') || strchr(oc, '"');
-        const char *name = ocs ? oc : ac;
+        const char *why = nullptr;
+        const char *name = value_form(oc, strlen(oc), &why) == VALUE_IMPOSSIBLE ? oc : ac;
         csv_diag_error(im->diag, row, column,
                        "no load factor can be written under %s: the condition \"%s\" %s (the column may stay empty)",
                        shown(buf2, pair, strlen(pair)), shown(buf, name, strlen(name)), p->why);
@@ -776,7 +787,8 @@ int import_load_list(FILE *in, CsvDiag *diag, const ImportOptions *options, FILE
     if (!have_header) {
       read_header(&im);
       have_header = 1;
-    } else {
+    } else if (!im.r.broken) {
+      // A record that an unclosed quote swallowed has no cells to check.
       read_row(&im);
     }
   }
