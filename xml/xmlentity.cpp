@@ -137,6 +137,10 @@ void xml_verbose_on(void) { xml_verbose = 1; }
 
 void xml_verbose_off(void) { xml_verbose = 0; }
 
+int xml_positions = 0;
+
+void xml_positions_on(void) { xml_positions = 1; }
+
 XMLENTITY *alloc_XMLENTITY(void) {
   XMLENTITY *e = (XMLENTITY *)xml_take(sizeof(XMLENTITY));
   if (!e) {

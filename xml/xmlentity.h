@@ -32,15 +32,70 @@ const int XML_BUFFER_SIZE = 65536;
 // that no input can exhaust the call stack.
 const int XML_MAX_DEPTH = 1024;
 
+// The positions (line and column, counting from 1; a column counts bytes)
+// are recorded only while xml_positions is set, and are 0 otherwise. They sit
+// in room the other fields leave, so that the record is no larger for them.
 struct XMLENTITY {
   char *name;       // tag name, attribute name, or the fixed name of the item type; owned
   char *data;       // text content, attribute value or item text; owned, may be null
   int type;         // XML_UNKNOWN .. XML_ELEMENT
+  int line;         // where the item's "<" stands (an attribute: its name's first character)
   XMLENTITY *child; // element: first child, the rest through `next`
   XMLENTITY *attr;  // element: first attribute, the rest through `next`
   XMLENTITY *next;  // next record of the list this one belongs to
   int errflag;      // status of a top-level item; 0 below the top level
+  int column;       // with line
+  int text_line;    // element: where the first character of its own text that is
+  int text_column;  // not white space stands; 0 when it has none
 };
+
+// Position switch of the reader: 0 at start; while non-zero, the reader
+// counts lines and columns, gives each record its position and keeps the
+// first fault of a document (xml_first_fault). Reading is slower then: for
+// checking tools, never for the program's own run.
+extern int xml_positions;
+void xml_positions_on(void);
+
+// Where and why the reader gave an item a non-zero status. Positions count
+// from 1, columns in bytes; offsets from 0.
+enum {
+  XML_FAULT_NONE = 0,
+  XML_FAULT_EOF,               // the input ended inside the item that starts at `open`
+  XML_FAULT_OVERRUN,           // the item's text (`what`) is longer than `limit`
+  XML_FAULT_NESTING,           // more than `limit` elements open at once
+  XML_FAULT_END_TAG,           // the end tag at `at` does not repeat the name of the element at `open`
+  XML_FAULT_END_TAG_CLOSE,     // the end tag of the element at `open` holds `found` before its ">"
+  XML_FAULT_DECLARATION,       // a "<!" declaration (DOCTYPE, ...): not supported
+  XML_FAULT_EMPTY_DECLARATION, // "<!>"
+  XML_FAULT_NOT_COMMENT,       // "<!-" not followed by "-"
+  XML_FAULT_NOT_CDATA,         // "<![" not followed by "CDATA["
+  XML_FAULT_NESTED_COMMENT     // a comment whose text holds "<!--"
+};
+// The kind of item a fault concerns (`what`).
+enum { XML_ITEM_TAG, XML_ITEM_COMMENT, XML_ITEM_CDATA, XML_ITEM_PI, XML_ITEM_DECLARATION, XML_ITEM_CONTENT };
+
+struct XMLPOSITION {
+  long line;
+  long column;
+  long offset;
+};
+
+struct XMLFAULT {
+  int kind;          // XML_FAULT_NONE when the document had none
+  int status;        // the status it gave: XML_EOF, XML_MALFORMED or XML_OVERRUN
+  int what;          // XML_ITEM_...
+  long limit;        // XML_FAULT_OVERRUN: the longest text accepted; XML_FAULT_NESTING: the cap
+  XMLPOSITION at;    // where the reader found it
+  XMLPOSITION open;  // where the item concerned starts (its "<")
+  char element[128]; // the open element's name as written, cut to fit (end tags, content)
+  int found;         // XML_FAULT_END_TAG_CLOSE: the byte found; EOF at the end of input
+};
+
+// The first fault of the document read last with xml_positions set, or one of
+// kind XML_FAULT_NONE. A fault of an item that counts for nothing (an item left
+// open at the very end, after the root) stays here although the document's
+// status is 0: look at it only when the status is not 0.
+const XMLFAULT *xml_first_fault(void);
 
 // Trace switch of the reader: 0 at start, traces on standard output when non-zero.
 extern int xml_verbose;

@@ -35,12 +35,84 @@ void *child_hook_arg = nullptr;
 bool hook_armed = false;
 XMLENTITY *hooked_element = nullptr;
 
+// Positions, while xml_positions is set: of the next byte to read, of the
+// byte read last, and of the "<" of the item entered last.
+long next_offset;     // bytes consumed so far
+long next_line;       // line of the next byte
+long next_line_start; // offset of the first byte of that line
+XMLPOSITION last_byte;
+XMLPOSITION item_start;
+XMLFAULT first_fault;
+
+void reset_positions(void) {
+  next_offset = 0;
+  next_line = 1;
+  next_line_start = 0;
+  memset(&last_byte, 0, sizeof last_byte);
+  memset(&item_start, 0, sizeof item_start);
+  memset(&first_fault, 0, sizeof first_fault);
+}
+
+inline void count_byte(int c) {
+  last_byte.offset = next_offset;
+  last_byte.line = next_line;
+  last_byte.column = next_offset - next_line_start + 1;
+  next_offset++;
+  if (c == '\n') {
+    next_line++;
+    next_line_start = next_offset;
+  }
+}
+
+// Where the input ends: just after its last byte.
+XMLPOSITION end_of_input(void) {
+  XMLPOSITION p;
+  p.offset = next_offset;
+  p.line = next_line;
+  p.column = next_offset - next_line_start + 1;
+  return p;
+}
+
 inline int read_byte(FILE *stream) {
 #if defined(_POSIX_VERSION)
-  return getc_unlocked(stream);
+  int c = getc_unlocked(stream);
 #else
-  return fgetc(stream);
+  int c = fgetc(stream);
 #endif
+  if (xml_positions && c != EOF) count_byte(c);
+  return c;
+}
+
+int clamp_to_int(long v) { return v > 2147483647L ? 2147483647 : (int)v; }
+
+void set_position(XMLENTITY *e, const XMLPOSITION *p) {
+  e->line = clamp_to_int(p->line);
+  e->column = clamp_to_int(p->column);
+}
+
+// Keeps the first fault of the document; element (may be null) is the
+// element whose content or end tag it concerns.
+void note_fault(int kind, int status, int what, long limit, const XMLPOSITION *at, const XMLPOSITION *open,
+                const XMLENTITY *element) {
+  if (!xml_positions || first_fault.kind != XML_FAULT_NONE) return;
+  first_fault.kind = kind;
+  first_fault.status = status;
+  first_fault.what = what;
+  first_fault.limit = limit;
+  first_fault.at = *at;
+  first_fault.open = *open;
+  if (element) {
+    snprintf(first_fault.element, sizeof first_fault.element, "%s", element->name);
+    first_fault.open.line = element->line;
+    first_fault.open.column = element->column;
+  }
+}
+
+// A fault of the item entered last, found at the byte read last.
+void note_item_fault(int kind, int status, int what, long limit) {
+  if (!xml_positions) return;
+  XMLPOSITION at = kind == XML_FAULT_EOF ? end_of_input() : last_byte;
+  note_fault(kind, status, what, limit, &at, &item_start, nullptr);
 }
 
 // Returned by gather_buffered when the next byte is still to be read.
@@ -54,6 +126,7 @@ const int NO_BYTE = -2;
 // NO_BYTE, and read_byte takes the next byte as usual.
 inline int gather_buffered(FILE *stream, char *buf, int *length, char stop) {
 #if defined(__GLIBC__)
+  if (xml_positions) return NO_BYTE; // each byte is counted
   char *p = stream->_IO_read_ptr;
   size_t n = (size_t)(stream->_IO_read_end - p);
   if (n > (size_t)(TEXT_FULL - *length)) n = (size_t)(TEXT_FULL - *length);
@@ -109,6 +182,7 @@ XMLENTITY *make_item(int type, const char *name, const char *data) {
   e->type = type;
   e->name = xmlcopystring(name);
   e->data = xmlcopystring(data);
+  if (xml_positions) set_position(e, &item_start);
   return e;
 }
 
@@ -120,11 +194,13 @@ XMLENTITY *read_comment(FILE *stream, int *errflag, char *buf) {
     int c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_COMMENT, 0);
       if (xml_verbose) printf("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
       return nullptr;
     }
     if (i >= TEXT_FULL) {
       *errflag = XML_OVERRUN;
+      note_item_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_COMMENT, TEXT_FULL - 3);
       if (xml_verbose) printf("{fget_XMLENTITY in comment, buffer overrun: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -136,6 +212,7 @@ XMLENTITY *read_comment(FILE *stream, int *errflag, char *buf) {
   // the author meant to comment out after it would be read as markup.
   if (strstr(buf, "<!--")) {
     *errflag = XML_MALFORMED;
+    note_item_fault(XML_FAULT_NESTED_COMMENT, XML_MALFORMED, XML_ITEM_COMMENT, 0);
     if (xml_verbose) printf("{fget_XMLENTITY in comment, comment within a comment: *errflag = %d}\n", *errflag);
     return nullptr;
   }
@@ -151,6 +228,7 @@ XMLENTITY *read_cdata(FILE *stream, int *errflag, char *buf) {
     int c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_CDATA, 0);
       if (xml_verbose) printf("{Exiting fget_XMLENTITY unanticipated EOF: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -158,6 +236,7 @@ XMLENTITY *read_cdata(FILE *stream, int *errflag, char *buf) {
   }
   if (memcmp(header, "[CDATA[", CDATA_HEADER_LENGTH) != 0) {
     *errflag = XML_MALFORMED;
+    note_item_fault(XML_FAULT_NOT_CDATA, XML_MALFORMED, XML_ITEM_CDATA, 0);
     if (xml_verbose) printf("{Exiting fget_XMLENTITY not CDATA (%s): *errflag = %d}\n", header, *errflag);
     return nullptr;
   }
@@ -167,10 +246,12 @@ XMLENTITY *read_cdata(FILE *stream, int *errflag, char *buf) {
     int c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_CDATA, 0);
       return nullptr;
     }
     if (i >= TEXT_FULL) {
       *errflag = XML_OVERRUN;
+      note_item_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_CDATA, TEXT_FULL - 3);
       if (xml_verbose) printf("{Buffer overrun Reading CDATA in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -192,11 +273,13 @@ XMLENTITY *read_declaration(FILE *stream, int *errflag, char *buf, int c) {
     c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_DECLARATION, 0);
       if (xml_verbose) printf("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
     if (i >= DECL_FULL) {
       *errflag = XML_OVERRUN;
+      note_item_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_DECLARATION, DECL_FULL - 1);
       if (xml_verbose) printf("{Buffer overrun Reading other cmd in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -207,6 +290,7 @@ XMLENTITY *read_declaration(FILE *stream, int *errflag, char *buf, int c) {
   buf[i] = '\0';
   XMLENTITY *e = make_item(XML_UNKNOWN, "UNKNOWN", buf);
   *errflag = XML_MALFORMED;
+  note_item_fault(XML_FAULT_DECLARATION, XML_MALFORMED, XML_ITEM_DECLARATION, 0);
   if (xml_verbose) printf("{Done reading other command: *errflag = %d}\n", *errflag);
   return e;
 }
@@ -218,11 +302,13 @@ XMLENTITY *read_pi(FILE *stream, int *errflag, char *buf) {
     int c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_PI, 0);
       if (xml_verbose) printf("{EOF Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
     if (i >= TEXT_FULL) {
       *errflag = XML_OVERRUN;
+      note_item_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_PI, TEXT_FULL - 2);
       if (xml_verbose) printf("{Buffer overrun Reading PI in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -260,6 +346,10 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
     if (c == NO_BYTE) c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      if (xml_positions) {
+        XMLPOSITION end = end_of_input();
+        note_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_CONTENT, 0, &end, &end, e);
+      }
       set_content(e, buf, i, false);
       if (xml_verbose) printf("{EOF in tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
       return;
@@ -289,8 +379,16 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
     if (i >= TEXT_FULL) {
       // Returned like a cut-off element, so the parent sees the overrun.
       *errflag = XML_OVERRUN;
+      if (xml_positions)
+        note_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_CONTENT, TEXT_FULL, &last_byte, &last_byte, e);
       set_content(e, buf, i, false);
       return;
+    }
+    if (xml_positions && !e->text_line && !is_space(c)) {
+      // A failed item's "<" stands where that item began.
+      const XMLPOSITION *p = c == '<' ? &item_start : &last_byte;
+      e->text_line = clamp_to_int(p->line);
+      e->text_column = clamp_to_int(p->column);
     }
     buf[i++] = (char)c;
   }
@@ -302,6 +400,11 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
     c = read_byte(stream);
     if (c != name[j]) {
       *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
+      if (xml_positions) {
+        // item_start is the "</" of this end tag.
+        XMLPOSITION at = c == EOF ? end_of_input() : item_start;
+        note_fault(c == EOF ? XML_FAULT_EOF : XML_FAULT_END_TAG, *errflag, XML_ITEM_CONTENT, 0, &at, &at, e);
+      }
       set_content(e, buf, i, false);
       if (xml_verbose) printf("{wrong endtag (j=%d)to <%s> in fget_XMLENTITY: *errflag = %d}\n", j, e->name, *errflag);
       return;
@@ -311,10 +414,40 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
   while (c != EOF && is_space(c));
   if (c != '>') {
     *errflag = c == EOF ? XML_EOF : XML_MALFORMED;
+    if (xml_positions) {
+      XMLPOSITION at = c == EOF ? end_of_input() : last_byte;
+      note_fault(c == EOF ? XML_FAULT_EOF : XML_FAULT_END_TAG_CLOSE, *errflag, XML_ITEM_CONTENT, 0, &at, &at, e);
+      first_fault.found = c;
+    }
     if (xml_verbose) printf("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
   }
   set_content(e, buf, i, true);
   if (xml_verbose) printf("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->data);
+}
+
+// The tag text as read, while positions are kept: parsetag_XMLENTITY writes
+// NUL bytes over some of its characters, line ends among them.
+char tag_copy[XML_BUFFER_SIZE];
+
+// Gives e the position of its "<", and each attribute the position of its
+// name, from the index within the tag text that parsetag_XMLENTITY left in
+// its column.
+void place_element(XMLENTITY *e) {
+  set_position(e, &item_start);
+  long line = item_start.line, column = item_start.column + 1; // the tag text's first character
+  int k = 0;
+  for (XMLENTITY *a = e->attr; a; a = a->next) {
+    for (; k < a->column; k++) {
+      if (tag_copy[k] == '\n') {
+        line++;
+        column = 1;
+      } else {
+        column++;
+      }
+    }
+    a->line = clamp_to_int(line);
+    a->column = clamp_to_int(column);
+  }
 }
 
 // The "<" and the tag's first character c (not EOF, "/", "!" or "?") have been read.
@@ -326,10 +459,12 @@ XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level)
     if (c == NO_BYTE) c = read_byte(stream);
     if (c == EOF) {
       *errflag = XML_EOF;
+      note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_TAG, 0);
       return nullptr;
     }
     if (i >= TEXT_FULL) {
       *errflag = XML_OVERRUN;
+      note_item_fault(XML_FAULT_OVERRUN, XML_OVERRUN, XML_ITEM_TAG, TEXT_FULL - 1);
       if (xml_verbose) printf("{Buffer overrun Reading tag in fget_XMLENTITY: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -337,19 +472,24 @@ XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level)
     buf[i++] = (char)c;
   }
   buf[i] = '\0';
+  if (xml_positions) memcpy(tag_copy, buf, (size_t)i + 1); // parsetag writes into buf
   if (buf[i - 1] == '/') {
     buf[i - 1] = '\0';
     XMLENTITY *e = parsetag_XMLENTITY(buf);
     e->type = XML_ELEMENT;
+    if (xml_positions) place_element(e);
     if (xml_verbose) printf("{Empty Element tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
     return e;
   }
   XMLENTITY *e = parsetag_XMLENTITY(buf);
   e->type = XML_ELEMENT;
+  if (xml_positions) place_element(e);
   if (level == 0 && hook_armed) hooked_element = e;
   // The callers of this level are all open elements.
   if (level >= XML_MAX_DEPTH) {
     *errflag = XML_OVERRUN;
+    if (xml_positions)
+      note_fault(XML_FAULT_NESTING, XML_OVERRUN, XML_ITEM_TAG, XML_MAX_DEPTH, &item_start, &item_start, e);
     if (xml_verbose) printf("{Nesting too deep at tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
     return e;
   }
@@ -361,11 +501,13 @@ XMLENTITY *read_element(FILE *stream, int *errflag, char *buf, int c, int level)
 // Reads the item after "<" with the working buffer of its level.
 XMLENTITY *read_item(FILE *stream, int *errflag, int level) {
   if (xml_verbose) printf("{Entering fget_XMLENTITY: *errflag = %d}\n", *errflag);
+  if (xml_positions) item_start = last_byte; // the "<" that the caller consumed
   char *buf = take_buffer(level);
   int c = read_byte(stream);
   switch (c) {
   case EOF:
     *errflag = XML_EOF;
+    note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_TAG, 0);
     return nullptr;
   case '/':
     *errflag = XML_ENDTAG;
@@ -382,12 +524,14 @@ XMLENTITY *read_item(FILE *stream, int *errflag, int level) {
   c = read_byte(stream);
   if (c == '>') {
     *errflag = XML_MALFORMED;
+    note_item_fault(XML_FAULT_EMPTY_DECLARATION, XML_MALFORMED, XML_ITEM_DECLARATION, 0);
     if (xml_verbose) printf("{Exiting fget_XMLENTITY empty tag: *errflag = %d}\n", *errflag);
     return nullptr;
   }
   if (c == '-') {
     if (read_byte(stream) != '-') {
       *errflag = XML_MALFORMED;
+      note_item_fault(XML_FAULT_NOT_COMMENT, XML_MALFORMED, XML_ITEM_COMMENT, 0);
       if (xml_verbose) printf("{fget_XMLENTITY in comment, not quite a comment: *errflag = %d}\n", *errflag);
       return nullptr;
     }
@@ -396,6 +540,7 @@ XMLENTITY *read_item(FILE *stream, int *errflag, int level) {
   if (c == '[') return read_cdata(stream, errflag, buf);
   if (c == EOF) {
     *errflag = XML_EOF;
+    note_item_fault(XML_FAULT_EOF, XML_EOF, XML_ITEM_DECLARATION, 0);
     if (xml_verbose) printf("{EOF Reading other command in fget_XMLENTITY: *errflag = %d}\n", *errflag);
     return nullptr;
   }
@@ -432,6 +577,7 @@ XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK ho
   }
   if (xml_verbose) printf("[Entering readfile_XMLENTITY: *errflag = %d\n", *errflag);
   *errflag = XML_OK;
+  reset_positions();
   XMLENTITY *first = nullptr;
   XMLENTITY *last = nullptr;
   for (;;) {
@@ -468,6 +614,8 @@ XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK ho
   return first;
 }
 
+const XMLFAULT *xml_first_fault(void) { return &first_fault; }
+
 XMLENTITY *parsetag_XMLENTITY(char *text) {
   if (!text) return nullptr;
   char *p = text;
@@ -490,6 +638,7 @@ XMLENTITY *parsetag_XMLENTITY(char *text) {
     *end = '\0';
     XMLENTITY *a = alloc_XMLENTITY();
     a->name = xmlcopytext(attr_name, (size_t)(end - attr_name));
+    if (xml_positions) a->column = (int)(attr_name - text); // the reader turns it into a position
     if (last)
       last->next = a;
     else
