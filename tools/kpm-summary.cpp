@@ -500,7 +500,10 @@ static int write_workbook(const char *path, const char *target, Summary *s, cons
   format_set_num_format(w.exact, "0.000000");
   w.percent = workbook_add_format(w.wb);
   format_set_num_format(w.percent, "0.0%");
-  workbook_set_properties(w.wb, nullptr);
+  lxw_doc_properties properties = {};
+  properties.title = (char *)cell_text(&w, s->z->name ? s->z->name : "(unnamed study)");
+  properties.comments = (char *)"Made by kpm-summary " KPM_VERSION;
+  workbook_set_properties(w.wb, &properties); // copies the texts
 
   put_summary_sheet(&w, s, opt);
   int parts = put_rows_sheets(&w, s);
