@@ -16,8 +16,13 @@ seed_dir() { # target folder
   mkdir -p "$work/seeds-$1"
   local corpus="$top/../shared/xml-corpus" i=0
   {
-    [ -d "$corpus" ] && find "$corpus" -type f -size -16k -print0
-    find "$top/tests/cli" "$top/examples" -name '*.xml' -type f -print0
+    if [ "$1" = fuzz_csv ]; then
+      # The load lists of the tests: the CSV reader's target takes no XML.
+      find "$top/tests/tools/kpm-import" "$top/examples" -name '*.csv' -type f -size -16k -print0
+    else
+      [ -d "$corpus" ] && find "$corpus" -type f -size -16k -print0
+      find "$top/tests/cli" "$top/examples" -name '*.xml' -type f -print0
+    fi
   } | while IFS= read -r -d '' f; do
     i=$((i + 1))
     { printf '\0'; cat "$f"; } >"$work/seeds-$1/s$i"
@@ -25,7 +30,7 @@ seed_dir() { # target folder
 }
 
 status=0
-for target in fuzz_xml fuzz_study; do
+for target in fuzz_xml fuzz_study fuzz_csv; do
   seed_dir "$target"
   mkdir -p "$work/new-$target"
   corpus_name=${target#fuzz_}
