@@ -109,6 +109,7 @@ int init_kpm(LoadStudy *z) {
   z->ld = nullptr;
   z->nbr_ld = 0;
   z->r = nullptr;
+  z->check = nullptr;
   return 0;
 }
 

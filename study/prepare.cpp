@@ -174,7 +174,14 @@ struct Prep {
   int *stamp;         // per pair: serial of the latest load that used it
   int *count;         // per pair: load factors of that load
   int *givers;        // per pair: loads that give the pair, counted while linking
+  int problems;       // told to a checker so far (see StudyCheck)
 };
+
+// Tells a checker of a problem of the preparation; it then goes on.
+static void tell_problem(LoadStudy *z, Prep *p, int problem, const Load *ld, const LoadFactor *lf) {
+  if (problem != STUDY_LF_TWICE) p->problems++;
+  z->check->problem(z->check, problem, nullptr, nullptr, ld, lf);
+}
 
 static OperationalCondition *find_operational_condition(LoadStudy *z, Prep *p, const char *name) {
   if (!z->debug) return (OperationalCondition *)find_seen_name(&p->oc_seen, &p->oc_names, name);
@@ -205,15 +212,24 @@ static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int
   const char *ac_name = str_or_null(lf->ac_name);
   if (z->debug) printf("LF load = %s lf->oc_name = %s lf->ac_name = %s\n", ld_name, oc_name, ac_name);
 
-  lf->oc = find_operational_condition(z, p, lf->oc_name);
+  // A checker was told of a load factor without its names while reading;
+  // where a kind of condition is missing altogether, it was told once.
+  if (z->check && (!lf->oc_name || !lf->ac_name)) return 0;
+  lf->oc = z->oc ? find_operational_condition(z, p, lf->oc_name) : nullptr;
   if (!lf->oc) {
-    fprintf(stderr, " *** ERROR: Load (%s) Operational Condition (%s) not defined\n", ld_name, oc_name);
-    return 1;
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: Load (%s) Operational Condition (%s) not defined\n", ld_name, oc_name);
+      return 1;
+    }
+    if (z->oc) tell_problem(z, p, STUDY_OC_UNDEFINED, ld, lf);
   }
-  lf->ac = find_ambient_condition(z, p, lf->ac_name);
+  lf->ac = z->ac ? find_ambient_condition(z, p, lf->ac_name) : nullptr;
   if (!lf->ac) {
-    fprintf(stderr, " *** ERROR: Load (%s) Ambient Condition (%s) not defined\n", ld_name, ac_name);
-    return 1;
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: Load (%s) Ambient Condition (%s) not defined\n", ld_name, ac_name);
+      return 1;
+    }
+    if (z->ac) tell_problem(z, p, STUDY_AC_UNDEFINED, ld, lf);
   }
   if (z->debug) {
     printf("#");
@@ -222,29 +238,42 @@ static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int
 
   // One line for each earlier load factor of this load with the same pair:
   // counting them per pair keeps a load with many load factors linear.
-  size_t pair = pair_of(p, lf);
-  if (p->stamp[pair] != serial) {
-    p->stamp[pair] = serial;
-    p->count[pair] = 0;
-    p->givers[pair]++;
+  if (lf->oc && lf->ac) {
+    size_t pair = pair_of(p, lf);
+    if (p->stamp[pair] != serial) {
+      p->stamp[pair] = serial;
+      p->count[pair] = 0;
+      p->givers[pair]++;
+    }
+    for (int i = 0; i < p->count[pair]; i++) {
+      if (z->check)
+        tell_problem(z, p, STUDY_LF_TWICE, ld, lf);
+      else
+        fprintf(stderr, " *** ERROR: Load (%s) loadfactor defined multiple times for OC = %s AC = %s\n", ld_name,
+                oc_name, ac_name);
+    }
+    p->count[pair]++;
   }
-  for (int i = 0; i < p->count[pair]; i++)
-    fprintf(stderr, " *** ERROR: Load (%s) loadfactor defined multiple times for OC = %s AC = %s\n", ld_name, oc_name,
-            ac_name);
-  p->count[pair]++;
   if (z->debug) {
     printf("@");
     fflush(stdout);
   }
 
-  // A value that is not a number would pass every comparison: reject it here.
   double v = lf->loadfactor;
-  if (v < 0 || v > 1 || std::isnan(v)) {
+  if (load_factor_is_illegal(v)) {
+    if (z->check) {
+      tell_problem(z, p, STUDY_LF_RANGE, ld, lf);
+      return 0;
+    }
     fprintf(stderr, " *** ERROR: Illegal Load factor (%f) for Load (%s) OC = (%s) AC = (%s)\n", v, ld_name, oc_name,
             ac_name);
     return 1;
   }
-  if (v > ld->peak_fraction) {
+  if (load_factor_above_peak(v, ld->peak_fraction)) {
+    if (z->check) {
+      tell_problem(z, p, STUDY_LF_ABOVE_PEAK, ld, lf);
+      return 0;
+    }
     fprintf(stderr, " *** ERROR: Illegal Load factor (%f) > peak fracktion (%f) for Load (%s) OC = (%s) AC = (%s)\n", v,
             ld->peak_fraction, ld_name, oc_name, ac_name);
     return 1;
@@ -252,24 +281,45 @@ static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int
   return 0;
 }
 
-// The load's own values; NaN (and an infinite connected load) would pass the
-// comparisons and poison the figures, so they are rejected with the same lines.
-static int check_load(Load *ld) {
+// A value that is not a number would pass every comparison of the bad side;
+// it is rejected here, and so is an infinite connected load, which would
+// poison the figures.
+int load_factor_is_illegal(double v) { return v < 0 || v > 1 || std::isnan(v); }
+
+int load_factor_above_peak(double v, double peak_fraction) { return v > peak_fraction; }
+
+int connected_load_is_illegal(double v) { return v < 0 || std::isnan(v) || std::isinf(v); }
+
+int peak_fraction_is_illegal(double v) { return v < 0 || v > 1 || std::isnan(v); }
+
+int power_factor_is_illegal(double v) { return v < -1 || v > 1 || v == 0 || std::isnan(v); }
+
+// The load's own values; a checker is told of each one that is wrong.
+static int check_load(LoadStudy *z, Prep *p, Load *ld) {
   const char *ld_name = str_or_null(ld->name);
   double cl = ld->connected_load;
-  if (cl < 0 || std::isnan(cl) || std::isinf(cl)) {
-    fprintf(stderr, " *** ERROR: Illegal Connected Load (%f) for Load (%s)\n", cl, ld_name);
-    return 1;
+  if (connected_load_is_illegal(cl)) {
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: Illegal Connected Load (%f) for Load (%s)\n", cl, ld_name);
+      return 1;
+    }
+    tell_problem(z, p, STUDY_CONNECTED_LOAD_RANGE, ld, nullptr);
   }
   double pk = ld->peak_fraction;
-  if (pk < 0 || pk > 1 || std::isnan(pk)) {
-    fprintf(stderr, " *** ERROR: Illegal peak fraction (%f) for Load (%s)\n", pk, ld_name);
-    return 1;
+  if (peak_fraction_is_illegal(pk)) {
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: Illegal peak fraction (%f) for Load (%s)\n", pk, ld_name);
+      return 1;
+    }
+    tell_problem(z, p, STUDY_PEAK_FRACTION_RANGE, ld, nullptr);
   }
   double pf = ld->power_factor;
-  if (pf < -1 || pf > 1 || pf == 0 || std::isnan(pf)) {
-    fprintf(stderr, " *** ERROR: Illegal power factor (%f) for Load (%s)\n", pf, ld_name);
-    return 1;
+  if (power_factor_is_illegal(pf)) {
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: Illegal power factor (%f) for Load (%s)\n", pf, ld_name);
+      return 1;
+    }
+    tell_problem(z, p, STUDY_POWER_FACTOR_RANGE, ld, nullptr);
   }
   return 0;
 }
@@ -287,7 +337,7 @@ static int link_and_check_loads(LoadStudy *z, Prep *p) {
       int status = link_load_factor(z, p, ld, lf, serial);
       if (status != 0) return status;
     }
-    int status = check_load(ld);
+    int status = check_load(z, p, ld);
     if (status != 0) return status;
   }
   return 0;
@@ -359,13 +409,15 @@ int post_process_xml_file(LoadStudy *z) {
     for (Load *ld = z->ld; ld; ld = ld->next) printf("ld->name = %s\n", str_or_null(ld->name));
     fflush(stdout);
   }
-  if (!z->oc) {
-    fprintf(stderr, " *** ERROR: No Operational Conditions defined\n");
-    return 1;
-  }
-
   Prep p;
   memset(&p, 0, sizeof p);
+  if (!z->oc) {
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: No Operational Conditions defined\n");
+      return 1;
+    }
+    tell_problem(z, &p, STUDY_NO_OPERATIONAL, nullptr, nullptr);
+  }
   z->oc = sort_operational_conditions(z->oc, &p.nbr_oc);
   if (z->debug) {
     printf("+");
@@ -373,8 +425,11 @@ int post_process_xml_file(LoadStudy *z) {
     fflush(stdout);
   }
   if (!z->ac) {
-    fprintf(stderr, " *** ERROR: No Ambient Conditions defined\n");
-    return 1;
+    if (!z->check) {
+      fprintf(stderr, " *** ERROR: No Ambient Conditions defined\n");
+      return 1;
+    }
+    tell_problem(z, &p, STUDY_NO_AMBIENT, nullptr, nullptr);
   }
   z->ac = sort_ambient_conditions(z->ac, &p.nbr_ac);
   if (z->debug) {
@@ -396,6 +451,7 @@ int post_process_xml_file(LoadStudy *z) {
   }
 
   int status = link_and_check_loads(z, &p);
+  if (p.problems) status = 1; // a checker's study is not calculated then
   if (status == 0) build_results(z, &p);
 
   free(p.oc_names.slot);

@@ -68,7 +68,7 @@ double text_to_real(const char *text) {
 }
 
 // An order without value counts as absent; out-of-range values clamp to int.
-static int read_order_value(const char *text) {
+int order_value(const char *text) {
   if (!text) return 0;
   long v = strtol(text, nullptr, 10);
   if (v > INT_MAX) return INT_MAX;
@@ -80,13 +80,26 @@ static int read_order_value(const char *text) {
 static int read_order(const XMLENTITY *name) {
   int order = 0;
   for (const XMLENTITY *a = name->attr; a; a = a->next)
-    if (is_named(a, "order")) order = read_order_value(a->data);
+    if (is_named(a, "order")) order = order_value(a->data);
   return order;
 }
 
-// A value element written as an empty-element tag has no text and leaves the field as it is.
-static void read_real(const XMLENTITY *e, double *field) {
-  if (e->data) *field = text_to_real(e->data);
+// A value element written as an empty-element tag has no text and leaves the
+// field as it is. 1 when the field was set.
+static int read_real(const XMLENTITY *e, double *field) {
+  if (!e->data) return 0;
+  *field = text_to_real(e->data);
+  return 1;
+}
+
+// Tells a checker what a record was made or set from.
+static void tell_made(LoadStudy *z, int what, const XMLENTITY *e, void *record) {
+  if (z->check) z->check->made(z->check, what, e, record);
+}
+
+// Tells a checker of a problem; the walk then goes on.
+static void tell_problem(LoadStudy *z, int problem, const XMLENTITY *e, const XMLENTITY *attr) {
+  z->check->problem(z->check, problem, e, attr, nullptr, nullptr);
 }
 
 // The last one counts; the earlier copy stays with the model, like every copy.
@@ -142,6 +155,7 @@ static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambien
         ac->next = z->ac;
         z->ac = ac;
         z->nbr_ac++;
+        tell_made(z, STUDY_MADE_AMBIENT, c, ac);
       } else {
         OperationalCondition *oc = alloc_OperationalCondition();
         oc->name = copystring(c->data);
@@ -149,8 +163,13 @@ static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambien
         oc->next = z->oc;
         z->oc = oc;
         z->nbr_oc++;
+        tell_made(z, STUDY_MADE_OPERATIONAL, c, oc);
       }
     } else if (!is_comment(c)) {
+      if (z->check) {
+        tell_problem(z, STUDY_UNKNOWN_TAG, c, nullptr);
+        continue;
+      }
       if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
       return 6;
     }
@@ -167,18 +186,29 @@ static int read_load_factor(LoadStudy *z, Load *ld, const XMLENTITY *e) {
   lf->ld = ld;
   lf->next = ld->lf;
   ld->lf = lf;
+  tell_made(z, STUDY_MADE_LOAD_FACTOR, e, lf);
   for (const XMLENTITY *a = e->attr; a; a = a->next) {
     if (is_named(a, "oc")) {
       share_string(&lf->oc_name, a->data);
     } else if (is_named(a, "ac")) {
       share_string(&lf->ac_name, a->data);
     } else {
+      if (z->check) {
+        tell_problem(z, STUDY_LF_UNKNOWN_ATTRIBUTE, e, a);
+        continue;
+      }
       if (!quiet)
         fprintf(stderr, " *** ERROR: Unknown <lf> name token (%s) in file %s (6)\n", str_or_null(a->name), z->xmlfile);
       return 6;
     }
   }
   if (!lf->oc_name || !lf->ac_name) {
+    // A checker's preparation passes over a load factor without its two names.
+    if (z->check) {
+      tell_problem(z, STUDY_LF_WITHOUT_CONDITION, e, nullptr);
+      lf->oc_name = lf->ac_name = nullptr;
+      return 0;
+    }
     if (!quiet) fprintf(stderr, " *** ERROR: oc and/or ac not defined for <lf> in file %s (6)\n", z->xmlfile);
     return 6;
   }
@@ -195,27 +225,41 @@ static int read_load(LoadStudy *z, const XMLENTITY *e) {
   ld->next = z->ld;
   z->ld = ld;
   z->nbr_ld++;
+  tell_made(z, STUDY_MADE_LOAD, e, ld);
   // Load factors first: most children of a load are.
   for (const XMLENTITY *c = e->child; c; c = c->next) {
+    int set = 1; // whether c set a field of the load
     if (is_named(c, "lf")) {
       int status = read_load_factor(z, ld, c);
       if (status != 0) return status;
+      continue;
     } else if (is_named(c, "name")) {
       replace_string(&ld->name, c->data);
     } else if (is_named(c, "swbs")) {
       replace_string(&ld->swbs, c->data);
     } else if (is_named(c, "connected_load")) {
-      read_real(c, &ld->connected_load);
+      set = read_real(c, &ld->connected_load);
     } else if (is_named(c, "peak_fraction")) {
-      read_real(c, &ld->peak_fraction);
+      set = read_real(c, &ld->peak_fraction);
     } else if (is_named(c, "pf")) {
-      read_real(c, &ld->power_factor);
-    } else if (!is_comment(c)) {
+      set = read_real(c, &ld->power_factor);
+    } else if (is_comment(c)) {
+      continue;
+    } else {
+      if (z->check) {
+        tell_problem(z, STUDY_UNKNOWN_TAG, c, nullptr);
+        continue;
+      }
       if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
       return 6;
     }
+    if (set) tell_made(z, STUDY_MADE_VALUE, c, ld);
   }
   if (!ld->lf) {
+    if (z->check) {
+      tell_problem(z, STUDY_LOAD_WITHOUT_LF, e, nullptr);
+      return 0;
+    }
     if (!quiet) fprintf(stderr, " *** ERROR: no load factors defined for a load in file %s (6)\n", z->xmlfile);
     return 6;
   }
@@ -251,6 +295,10 @@ static int read_root_child(LoadStudy *z, XMLENTITY *c) {
     }
     return read_condition_group(z, c, 1);
   } else if (!is_comment(c)) {
+    if (z->check) {
+      tell_problem(z, STUDY_UNKNOWN_TAG, c, nullptr);
+      return 0;
+    }
     if (!quiet) fprintf(stderr, " *** ERROR: Unknown tag <%s> in file %s (6)\n", str_or_null(c->name), z->xmlfile);
     return 6;
   }
@@ -438,11 +486,23 @@ static void end_mapping_thread(MapAhead *m, pthread_t thread, XMLENTITY *doc) {
   }
 }
 
+// The hook of a checker's reading: every child of the root is mapped as soon
+// as it is read, its problems told to the checker, and released.
+static int check_each_child(XMLENTITY *root, XMLENTITY *child, void *arg) {
+  LoadStudy *z = (LoadStudy *)arg;
+  if (!is_kpm(root->name)) return 0;
+  lowercase_XMLENTITY(child, 1);
+  z->check->child(z->check, child);
+  read_root_child(z, child);
+  free_XMLENTITY(child);
+  return 1;
+}
+
 // Opens, reads and maps the study file: 0, or the status of the first failure (2 to 6).
 static int read_and_map(LoadStudy *z) {
   FILE *f = fopen(z->xmlfile, "r");
   if (!f) {
-    fprintf(stderr, " *** ERROR: unable to open input xml file (%s) (2)\n", z->xmlfile);
+    if (!z->check) fprintf(stderr, " *** ERROR: unable to open input xml file (%s) (2)\n", z->xmlfile);
     return 2;
   }
   if (z->debug) xml_verbose_on();
@@ -453,7 +513,10 @@ static int read_and_map(LoadStudy *z) {
   ahead.z = z;
   pthread_t mapper;
   XMLENTITY *doc;
-  if (z->debug) {
+  if (z->check) {
+    doc = readfile_each_XMLENTITY(f, &errflag, check_each_child, z);
+    z->check->document(z->check, doc, errflag);
+  } else if (z->debug) {
     // The debug trace shows reading and walking one after the other: no mapping ahead.
     doc = readfile_XMLENTITY(f, &errflag);
   } else if (start_mapping_thread(&ahead, &mapper) == 0) {
@@ -469,16 +532,23 @@ static int read_and_map(LoadStudy *z) {
   }
   int status = 0;
   if (errflag != 0) {
-    fprintf(stderr, " *** ERROR: errors detected in input xml file (%s) (3)\n", z->xmlfile);
+    // A checker finds the fault with the reader's positions.
+    if (!z->check) fprintf(stderr, " *** ERROR: errors detected in input xml file (%s) (3)\n", z->xmlfile);
     status = 3;
   } else if (!doc) {
-    fprintf(stderr, " *** ERROR: file (%s) not in xml format (4)\n", z->xmlfile);
+    if (z->check)
+      tell_problem(z, STUDY_NO_ITEM, nullptr, nullptr);
+    else
+      fprintf(stderr, " *** ERROR: file (%s) not in xml format (4)\n", z->xmlfile);
     status = 4;
   } else {
     lowercase_XMLENTITY(doc, 1);
     if (!is_named(doc, "kpm")) {
-      fprintf(stderr, " *** ERROR: file (%s) does not start with <kpm> tag (%s) (5)\n", z->xmlfile,
-              str_or_null(doc->name));
+      if (z->check)
+        tell_problem(z, STUDY_ROOT_NOT_KPM, doc, nullptr);
+      else
+        fprintf(stderr, " *** ERROR: file (%s) does not start with <kpm> tag (%s) (5)\n", z->xmlfile,
+                str_or_null(doc->name));
       status = 5;
     } else {
       if (z->debug) {

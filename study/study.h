@@ -65,6 +65,8 @@ struct Results {
   Results *next;
 };
 
+struct StudyCheck;
+
 struct LoadStudy {
   char *xmlfile; // study file path: the command-line argument itself, not a copy; may be null
   char *outfile; // report path (copy); null means standard output
@@ -77,7 +79,72 @@ struct LoadStudy {
   Load *ld;
   int nbr_ld;
   Results *r; // one record per pair, operational condition first
+  // internal: null for the program's own run, where the first problem of the
+  // study ends its stage with its line. A checking tool sets it after
+  // init_kpm to be told of every problem instead (see StudyCheck).
+  StudyCheck *check;
 };
+
+struct XMLENTITY;
+
+// The problems of a study on which the reading stage or the preparation
+// stops, and the one they report and go on (STUDY_LF_TWICE).
+enum {
+  STUDY_NO_ITEM = 1,          // the file holds no XML item (status 4)
+  STUDY_ROOT_NOT_KPM,         // e: the first item (status 5)
+  STUDY_UNKNOWN_TAG,          // e: an element not allowed where it stands (status 6)
+  STUDY_LF_UNKNOWN_ATTRIBUTE, // e: the lf, attr: the attribute (status 6)
+  STUDY_LF_WITHOUT_CONDITION, // e: an lf without oc or ac (status 6)
+  STUDY_LOAD_WITHOUT_LF,      // e: the load (status 6)
+  STUDY_NO_OPERATIONAL,       // the preparation's problems (status 1)
+  STUDY_NO_AMBIENT,
+  STUDY_OC_UNDEFINED,         // ld, lf: its oc names no operational condition
+  STUDY_AC_UNDEFINED,         // ld, lf: its ac names no ambient condition
+  STUDY_LF_TWICE,             // ld, lf: a pair given again, earlier in the file than lf (not a failure)
+  STUDY_LF_RANGE,             // ld, lf
+  STUDY_LF_ABOVE_PEAK,        // ld, lf
+  STUDY_CONNECTED_LOAD_RANGE, // ld
+  STUDY_PEAK_FRACTION_RANGE,  // ld
+  STUDY_POWER_FACTOR_RANGE    // ld
+};
+
+// What a record was made or set from (StudyCheck::made).
+enum {
+  STUDY_MADE_LOAD,        // record: the Load made from the load element e
+  STUDY_MADE_VALUE,       // record: the Load whose field the value element e set
+  STUDY_MADE_LOAD_FACTOR, // record: the LoadFactor made from the lf element e
+  STUDY_MADE_OPERATIONAL, // record: the OperationalCondition made from the name element e
+  STUDY_MADE_AMBIENT      // record: the AmbientCondition made from the name element e
+};
+
+// A checker that wants every problem of a study, not the first: the reader
+// and the preparation then print none of their lines, tell the checker of
+// each problem and go on, with the same rules as always. The reader maps each
+// child of the root as soon as it is read, on the reading thread.
+struct StudyCheck {
+  // Each problem: the element (and attribute) concerned while reading, the
+  // records concerned in the preparation; the others are null.
+  void (*problem)(StudyCheck *check, int problem, const XMLENTITY *e, const XMLENTITY *attr, const Load *ld,
+                  const LoadFactor *lf);
+  // Each child of the root (its names lower-cased), before it is mapped.
+  void (*child)(StudyCheck *check, const XMLENTITY *child);
+  // Each record made or set from an element, as it is (STUDY_MADE_...).
+  void (*made)(StudyCheck *check, int what, const XMLENTITY *e, void *record);
+  // The document chain once read, with the reader's status, before anything
+  // is looked at: the root's children are gone by then (mapped).
+  void (*document)(StudyCheck *check, const XMLENTITY *doc, int errflag);
+};
+
+// The range checks of the preparation, one per value: 1 when v fails it.
+int load_factor_is_illegal(double v);
+int load_factor_above_peak(double v, double peak_fraction);
+int connected_load_is_illegal(double v);
+int peak_fraction_is_illegal(double v);
+int power_factor_is_illegal(double v);
+
+// The order of a condition, as the reader takes it from the text of its
+// order attribute (null: written without a value).
+int order_value(const char *text);
 
 // Clears every field but xmlfile, outfile and debug. 1 for a null study, else 0.
 int init_kpm(LoadStudy *z);
