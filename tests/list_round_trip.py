@@ -4,6 +4,10 @@
 1. Every study of the tests and examples that kpm accepts: kpm-export, then
    kpm-import (with --name set to the study's name), then kpm gives the same
    report as kpm on the original, apart from the lines that name the files.
+   Left out, as documented: a study with two conditions of one name (the
+   later one has no load factor and no column, so the imported study has no
+   block for it) and one that kpm-export refuses (a "/" in an operational
+   condition's name).
 2. Every list of the kpm-import cases that imports: kpm reads the study, and
    kpm-export gives back the list: the header normalised, the same values.
 
@@ -48,12 +52,12 @@ def report_lines(kpm, study, cwd):
 
 
 def studies(src, tmp):
-    for case in sorted(os.listdir(os.path.join(src, "tests", "cli"))):
-        case_dir = os.path.join(src, "tests", "cli", case)
-        work = case_work_folder(case_dir, tmp)
-        for name in sorted(os.listdir(work)):
-            if name.endswith(".xml"):
-                yield case + "/" + name, work, name
+    for folder in ("tests/cli", "tests/tools/kpm-export"):
+        for case in sorted(os.listdir(os.path.join(src, folder))):
+            work = case_work_folder(os.path.join(src, folder, case), tmp)
+            for name in sorted(os.listdir(work)):
+                if name.endswith(".xml") and os.path.isfile(os.path.join(work, name)):
+                    yield folder + "/" + case + "/" + name, work, name
     for name in sorted(os.listdir(os.path.join(src, "examples"))):
         if name.endswith(".xml"):
             yield "examples/" + name, os.path.join(src, "examples"), name
@@ -66,13 +70,17 @@ def study_round_trips(build, src, tmp):
         original = report_lines(kpm, name, work)
         if original is None:
             continue  # a study that kpm refuses
-        count += 1
         list_path = os.path.join(tmp, "list.csv")
         study_path = os.path.join(tmp, "study.xml")
         e = run([os.path.join(build, "kpm-export"), "-o", list_path, name], work)
+        if e.returncode == 1 and b'holds "/"' in e.stderr:
+            continue  # an operational condition with "/" cannot head a column: refused, as documented
         if e.returncode != 0:
             failures.append("%s: kpm-export failed: %s" % (label, e.stderr.decode(errors="replace")))
             continue
+        if b"conditions are named" in e.stderr:
+            continue  # a condition of a repeated name has no column, and so no block after the import
+        count += 1
         study_name = original[1][1:-1]  # the report's second line, between quotes
         if study_name == b"(null)":
             study_name = b""
