@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -24,8 +25,7 @@ static const char *const USAGE_LINES[] = {
     "  --top N             list the N largest operating loads under the governing pair (default 10; 0: none)",
     "  --decimals N        digits after the point in the summary and the page (default 1)",
     "  --margin PERCENT    apply a margin to the governing load; repeat for more, compounded in turn",
-    "  --by-swbs[=DIGITS]  list each SWBS group's operating load under every pair; a group is the first",
-    "                      DIGITS characters of the code (default 1)",
+    "  --by-swbs[=DIGITS]  list each pair's operating load by SWBS group: the code's first DIGITS characters (1)",
     "  --csv FILE          write the tidy table, one row per pair and load ('-': standard output)",
     "  --totals-csv FILE   write one row per pair with its totals ('-': standard output)",
     "  --xlsx FILE         write a workbook: the matrix and totals, the tidy table, the SWBS groups",
@@ -55,9 +55,12 @@ static void print_usage(void) {
   for (const char *line : USAGE_LINES) printf("%s\n", line);
 }
 
-static int usage_error(const char *format, const char *what) {
-  char message[256];
-  snprintf(message, sizeof message, format, what);
+__attribute__((format(printf, 1, 2))) static int usage_error(const char *format, ...) {
+  char message[512];
+  va_list ap;
+  va_start(ap, format);
+  vsnprintf(message, sizeof message, format, ap);
+  va_end(ap);
   tool_error("%s (see --help)", message);
   return TOOL_USAGE_OR_IO;
 }
@@ -97,7 +100,40 @@ static int option_is(const char *arg, const char *name) {
   return strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
 }
 
-// 0 to go on; otherwise the exit status (help and version give TOOL_DONE + 100).
+// The folder of path made absolute, then its last part: two spellings of one
+// file that does not exist yet give the same text. Null when the folder is missing.
+static char *target_name(const char *path) {
+  const char *slash = strrchr(path, '/');
+  size_t dir_length = slash ? (size_t)(slash - path) : 0;
+  char *dir = (char *)summary_calloc(dir_length + 2, 1);
+  if (slash)
+    memcpy(dir, path, dir_length ? dir_length : 1); // "/x" lies in "/"
+  else
+    dir[0] = '.';
+  char *real = realpath(dir, nullptr);
+  free(dir);
+  if (!real) return nullptr;
+  const char *base = slash ? slash + 1 : path;
+  size_t n = strlen(real) + strlen(base) + 2;
+  char *name = (char *)summary_calloc(n, 1);
+  snprintf(name, n, "%s/%s", real, base);
+  free(real);
+  return name;
+}
+
+static int same_target(const char *a, const char *b) {
+  if (strcmp(a, b) == 0 || tool_same_file(a, b)) return 1;
+  char *x = target_name(a), *y = target_name(b);
+  int same = x && y && strcmp(x, y) == 0;
+  free(x);
+  free(y);
+  return same;
+}
+
+// parse_command_line's result after --help or --version: nothing more to do.
+const int PARSE_ANSWERED = -1;
+
+// 0 to go on, PARSE_ANSWERED, or the exit status of a usage error.
 static int parse_command_line(SummaryRun *run, int argc, char **argv) {
   summary_default_options(&run->opt);
   run->margins = (double *)summary_calloc((size_t)argc, sizeof *run->margins);
@@ -106,10 +142,7 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
     if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
-      if (run->study) {
-        tool_error("more than one study file: %s and %s (see --help)", run->study, arg);
-        return TOOL_USAGE_OR_IO;
-      }
+      if (run->study) return usage_error("more than one study file: %s and %s", run->study, arg);
       run->study = arg;
       continue;
     }
@@ -117,10 +150,10 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
       options_done = 1;
     } else if (strcmp(arg, "--help") == 0) {
       print_usage();
-      return 100;
+      return PARSE_ANSWERED;
     } else if (strcmp(arg, "--version") == 0) {
       tool_print_version();
-      return 100;
+      return PARSE_ANSWERED;
     } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
       run->quiet = 1;
     } else if (option_is(arg, "--top")) {
@@ -132,7 +165,7 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
       const char *v = option_value(arg, "--decimals", argc, argv, &i);
       if (!v) return usage_error("%s needs a number of digits", "--decimals");
       if (parse_count(v, 0, SUMMARY_MAX_DECIMALS, &run->opt.decimals) != 0)
-        return usage_error("--decimals takes a whole number from 0 to 12, not '%s'", v);
+        return usage_error("--decimals takes a whole number from 0 to %d, not '%s'", SUMMARY_MAX_DECIMALS, v);
     } else if (option_is(arg, "--margin")) {
       const char *v = option_value(arg, "--margin", argc, argv, &i);
       if (!v) return usage_error("%s needs a percentage", "--margin");
@@ -156,7 +189,7 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
       run->path[which] = v;
     }
   }
-  if (!run->study) return usage_error("%s", "no study file named");
+  if (!run->study) return usage_error("no study file named");
 #ifndef KPM_HAVE_XLSXWRITER
   if (run->path[OUT_XLSX]) {
     tool_error("--xlsx is not available: kpm-summary was built without libxlsxwriter");
@@ -168,15 +201,10 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
     for (int b = a + 1; b < OUT_COUNT; b++) {
       if (!run->path[a] || !run->path[b]) continue;
       int a_stdout = strcmp(run->path[a], "-") == 0, b_stdout = strcmp(run->path[b], "-") == 0;
-      if (a_stdout && b_stdout) {
-        tool_error("%s and %s both name standard output (see --help)", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b]);
-        return TOOL_USAGE_OR_IO;
-      }
-      if (!a_stdout && !b_stdout &&
-          (strcmp(run->path[a], run->path[b]) == 0 || tool_same_file(run->path[a], run->path[b]))) {
-        tool_error("%s and %s both name %s (see --help)", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b], run->path[b]);
-        return TOOL_USAGE_OR_IO;
-      }
+      if (a_stdout && b_stdout)
+        return usage_error("%s and %s both name standard output", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b]);
+      if (!a_stdout && !b_stdout && same_target(run->path[a], run->path[b]))
+        return usage_error("%s and %s both name %s", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b], run->path[b]);
     }
   }
   return 0;
@@ -587,7 +615,7 @@ int main(int argc, char **argv) {
   int status = parse_command_line(&run, argc, argv);
   if (status != 0) {
     free(run.margins);
-    return tool_finish_stdout(status == 100 ? TOOL_DONE : status);
+    return tool_finish_stdout(status == PARSE_ANSWERED ? TOOL_DONE : status);
   }
   // Outputs are opened first, so that a path that cannot be written stops
   // the run before a large study is read.

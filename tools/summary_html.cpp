@@ -362,8 +362,7 @@ static void put_key_figures(FILE *f, const Summary *s, const SummaryOptions *opt
     fputs(" above the next pair, ", f);
     pair_text(f, r);
   }
-  fputs(".</p>\n<p>Connected load of all ", f);
-  fprintf(f, "%d loads: ", s->nbr_loads);
+  fprintf(f, ".</p>\n<p>Connected load of the study's %d load%s: ", s->nbr_loads, s->nbr_loads == 1 ? "" : "s");
   put_number(f, s->connected_load, opt->decimals);
   fputs(" kW.</p>\n", f);
   if (opt->nbr_margins > 0) {
@@ -400,8 +399,8 @@ void summary_write_html(FILE *f, Summary *s, const SummaryOptions *opt) {
   html_text(f, name);
   fputs("</h1>\n<p class=\"files\">Study file <code>", f);
   html_text(f, z->xmlfile);
-  fprintf(f, "</code> \xC2\xB7 %d loads \xC2\xB7 %d operational \xC3\x97 %d ambient conditions</p></header>\n",
-          s->nbr_loads, z->nbr_oc, z->nbr_ac);
+  fprintf(f, "</code> \xC2\xB7 %d load%s \xC2\xB7 %d operational \xC3\x97 %d ambient conditions</p></header>\n",
+          s->nbr_loads, s->nbr_loads == 1 ? "" : "s", z->nbr_oc, z->nbr_ac);
   put_key_figures(f, s, opt);
   put_heat_map(f, s, opt);
   put_bars(f, s, opt);

@@ -195,7 +195,7 @@ static void put_governing(FILE *f, Summary *s, const SummaryOptions *opt) {
   }
   fputc('\n', f);
   put_number(number, sizeof number, s->connected_load, opt->decimals);
-  fprintf(f, "Connected load of all %d loads: %s kW\n", s->nbr_loads, number);
+  fprintf(f, "Connected load of the study's %d load%s: %s kW\n", s->nbr_loads, s->nbr_loads == 1 ? "" : "s", number);
 }
 
 static void put_margins(FILE *f, Summary *s, const SummaryOptions *opt) {
@@ -378,7 +378,8 @@ void summary_write_text(FILE *f, Summary *s, const SummaryOptions *opt) {
   summary_terminal_text(title, sizeof title, z->name ? z->name : "(unnamed study)", SUMMARY_TITLE_COLUMNS);
   fprintf(f, "%s%s%s\n", opt->colour ? BOLD : "", title, opt->colour ? PLAIN : "");
   summary_terminal_text(title, sizeof title, z->xmlfile, SUMMARY_TITLE_COLUMNS);
-  fprintf(f, "%s: %d loads, %d operational x %d ambient conditions\n", title, s->nbr_loads, z->nbr_oc, z->nbr_ac);
+  fprintf(f, "%s: %d load%s, %d operational x %d ambient conditions\n", title, s->nbr_loads,
+          s->nbr_loads == 1 ? "" : "s", z->nbr_oc, z->nbr_ac);
   put_matrix(f, s, opt);
   put_governing(f, s, opt);
   put_margins(f, s, opt);
