@@ -30,7 +30,7 @@ seed_dir() { # target folder
 }
 
 status=0
-for target in fuzz_xml fuzz_study fuzz_csv; do
+for target in fuzz_xml fuzz_study fuzz_csv fuzz_check; do
   seed_dir "$target"
   mkdir -p "$work/new-$target"
   corpus_name=${target#fuzz_}

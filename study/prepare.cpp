@@ -174,7 +174,7 @@ struct Prep {
   int *stamp;         // per pair: serial of the latest load that used it
   int *count;         // per pair: load factors of that load
   int *givers;        // per pair: loads that give the pair, counted while linking
-  int problems;       // told to a checker so far (see StudyCheck)
+  int problems;       // found for a checker so far (see StudyCheck): no results then
 };
 
 // Tells a checker of a problem of the preparation; it then goes on.
@@ -214,7 +214,10 @@ static int link_load_factor(LoadStudy *z, Prep *p, Load *ld, LoadFactor *lf, int
 
   // A checker was told of a load factor without its names while reading;
   // where a kind of condition is missing altogether, it was told once.
-  if (z->check && (!lf->oc_name || !lf->ac_name)) return 0;
+  if (z->check && (!lf->oc_name || !lf->ac_name)) {
+    p->problems++; // such a load factor can join no pair
+    return 0;
+  }
   lf->oc = z->oc ? find_operational_condition(z, p, lf->oc_name) : nullptr;
   if (!lf->oc) {
     if (!z->check) {

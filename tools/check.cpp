@@ -1102,7 +1102,7 @@ int check_study(const char *path, CheckResult *r) {
     clear_result(r);
     return failed;
   }
-  qsort(r->d, (size_t)r->count, sizeof *r->d, compare_diagnostics);
+  if (r->count > 1) qsort(r->d, (size_t)r->count, sizeof *r->d, compare_diagnostics);
   return 0;
 }
 
