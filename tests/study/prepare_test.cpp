@@ -462,7 +462,7 @@ TEST(Prepare, LargeStudyIsLinear) {
   double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.err, "");
-  EXPECT_LT(seconds, 10.0);
+  EXPECT_LT(seconds, 60.0);  // linear: seconds at worst; quadratic: hours
   int records = 0;
   long held = 0;
   for (Results *r = z->r; r; r = r->next) {
