@@ -13,16 +13,17 @@ static void usage(FILE *f) {
              "Check kpm study files: every error on which kpm would stop, and warnings for\n"
              "what kpm reads silently in a way the author may not have meant.\n"
              "\n"
-             "  --format=text|json  diagnostics as FILE:LINE:COL lines (default) or as JSON\n"
-             "  -q, --quiet         errors only: no warnings or notes\n"
-             "  -W no-CODE          silence the warning or note CODE (repeatable; also -Wno-CODE)\n"
-             "  --werror            exit with status 1 when there is any warning\n"
-             "  -h, --help          show this help and exit\n"
-             "      --version       show the version and exit\n"
+             "Options:\n"
+             "      --format=FORMAT  diagnostics as text (FILE:LINE:COL, default) or json\n"
+             "  -q, --quiet          errors only: no warnings or notes\n"
+             "  -W no-CODE           silence the warning or note CODE (repeatable; -Wno-CODE)\n"
+             "      --werror         exit with status 1 when there is any warning\n"
+             "  -h, --help           display this help and exit\n"
+             "      --version        display the version and exit\n"
              "\n"
              "Exit status: 0 no errors (warnings allowed), 1 at least one error, 2 a usage\n"
-             "error or a study that cannot be read.\n"
-             "Report problems in the project's issue tracker.\n");
+             "error or a study that cannot be read.\n");
+  tool_print_help_end();
 }
 
 static int usage_error(const char *format, const char *what) {

@@ -12,13 +12,16 @@
 static const char *const USAGE = "usage: kpm-export [-o LIST.csv] STUDY.xml";
 
 static void print_help(void) {
-  printf("%s\n", USAGE);
-  printf("Writes the load list of a study file as CSV, one row per load.\n");
-  printf("  -o, --output FILE     write the list to FILE (default: standard output)\n");
-  printf("      --help            show this help and exit\n");
-  printf("      --version         show the version and exit\n");
-  printf("Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.\n");
-  printf("Report problems in the project's issue tracker.\n");
+  printf("Usage: kpm-export [OPTION]... STUDY.xml\n"
+         "Write the load list of a study file as CSV, one row per load.\n"
+         "\n"
+         "Options:\n"
+         "  -o, --output=FILE    write the list to FILE (default: standard output)\n"
+         "      --help           display this help and exit\n"
+         "      --version        display the version and exit\n"
+         "\n"
+         "Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.\n");
+  tool_print_help_end();
 }
 
 static int usage_error(const char *message, const char *arg) {

@@ -13,18 +13,19 @@
 static const char *const USAGE = "usage: kpm-import [-o STUDY.xml] [--name TEXT] [--separator SEP] LIST.csv";
 
 static void print_help(void) {
-  printf("%s\n", USAGE);
-  printf("Writes the study file of a load list (CSV, one row per load) for kpm.\n");
-  printf("  -o, --output FILE     write the study to FILE (default: standard output)\n");
-  printf("      --name TEXT       the study's name (default: the list's file name without\n"
-         "                        its extension; \"\" for none)\n");
-  printf("      --separator SEP   the separator between cells: , ; or tab (default: the\n"
-         "                        most frequent of them in the header row)\n");
-  printf("      --help            show this help and exit\n");
-  printf("      --version         show the version and exit\n");
-  printf("Problems are shown as LIST.csv:ROW:COLUMN, ROW as a spreadsheet numbers it.\n");
-  printf("Exit status: 0 done, 1 the list has errors, 2 usage or I/O error.\n");
-  printf("Report problems in the project's issue tracker.\n");
+  printf("Usage: kpm-import [OPTION]... LIST.csv\n"
+         "Write the study file of a load list (CSV, one row per load) for kpm.\n"
+         "\n"
+         "Options:\n"
+         "  -o, --output=FILE    write the study to FILE (default: standard output)\n"
+         "      --name=TEXT      name the study TEXT (default: LIST without extension)\n"
+         "      --separator=SEP  cells separated by , ; or tab (default: from the header)\n"
+         "      --help           display this help and exit\n"
+         "      --version        display the version and exit\n"
+         "\n"
+         "Problems are shown as LIST.csv:ROW:COLUMN, ROW as a spreadsheet numbers it.\n"
+         "Exit status: 0 done, 1 the list has errors, 2 usage or I/O error.\n");
+  tool_print_help_end();
 }
 
 static int usage_error(const char *message, const char *arg) {

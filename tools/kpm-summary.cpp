@@ -22,18 +22,24 @@
 
 static const char *const USAGE_LINES[] = {
     "Usage: kpm-summary [OPTION]... STUDY",
-    "  --top N             list the N largest operating loads under the governing pair (default 10; 0: none)",
-    "  --decimals N        digits after the point in the summary and the page (default 1)",
-    "  --margin PERCENT    apply a margin to the governing load; repeat for more, compounded in turn",
-    "  --by-swbs[=DIGITS]  list each pair's operating load by SWBS group: the code's first DIGITS characters (1)",
-    "  --csv FILE          write the tidy table, one row per pair and load ('-': standard output)",
-    "  --totals-csv FILE   write one row per pair with its totals ('-': standard output)",
-    "  --xlsx FILE         write a workbook: the matrix and totals, the tidy table, the SWBS groups",
-    "  --html FILE         write a self-contained page with the heat map, charts and tables",
-    "  -q, --quiet         print no summary on standard output",
-    "  --help              print this help and exit",
-    "  --version           print the version and exit",
-    "Report problems in the project's issue tracker.",
+    "Summarise the results of a study: the pairs' operating loads, the governing",
+    "pair and the largest loads; write them as CSV, a workbook or a page on request.",
+    "",
+    "Options:",
+    "      --top=N            the N largest loads under the governing pair (10)",
+    "      --decimals=N       digits after the point in summary and page (1)",
+    "      --margin=PERCENT   a margin on the governing load; repeat to compound",
+    "      --by-swbs[=N]      each pair's load by SWBS group: first N characters (1)",
+    "      --csv=FILE         write the tidy table, one row per pair and load",
+    "      --totals-csv=FILE  write one row per pair with its totals",
+    "      --xlsx=FILE        write a workbook: matrix, totals, tidy table, groups",
+    "      --html=FILE        write a self-contained page: heat map, charts, tables",
+    "  -q, --quiet            print no summary on standard output",
+    "      --help             display this help and exit",
+    "      --version          display the version and exit",
+    "",
+    "A FILE of '-' is standard output.",
+    "Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.",
 };
 
 // The outputs, in the order they are written.
@@ -53,6 +59,7 @@ struct SummaryRun {
 
 static void print_usage(void) {
   for (const char *line : USAGE_LINES) printf("%s\n", line);
+  tool_print_help_end();
 }
 
 __attribute__((format(printf, 1, 2))) static int usage_error(const char *format, ...) {

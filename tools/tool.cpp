@@ -43,6 +43,8 @@ void tool_warning(const char *format, ...) {
 
 void tool_print_version(void) { printf("%s %s\n", program_name, TOOL_VERSION); }
 
+void tool_print_help_end(void) { printf("\nReport problems to the kpm project's issue tracker.\n"); }
+
 int tool_finish_stdout(int status) {
   if (fflush(stdout) != 0 || ferror(stdout)) {
     tool_error("cannot write to standard output: %s", strerror(errno ? errno : EIO));

@@ -29,6 +29,8 @@ void tool_error(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void tool_warning(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // "PROGRAM VERSION\n" on standard output (--version).
 void tool_print_version(void);
+// The last lines of every program's --help: where to report problems.
+void tool_print_help_end(void);
 // Flushes standard output; a failed write is an error line and status 2.
 // Returns status unless the flush failed.
 int tool_finish_stdout(int status);
