@@ -7,8 +7,11 @@
 
 #include "study/study.h"
 
-// Program version, written in the report header.
-#define KPM_VERSION "1.0"
+// Program version, written in the report header: KPM_VERSION, defined by the
+// build from the project's version.
+#ifndef KPM_VERSION
+#error "KPM_VERSION is defined by the build (project(VERSION) in CMakeLists.txt)"
+#endif
 // Build date in the report header ("Mmm dd yyyy", day padded with a blank).
 #define KPM_BUILD_DATE __DATE__
 // kW: a load whose load-factor load is at or below this is idle under a pair,

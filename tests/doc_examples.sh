@@ -27,6 +27,9 @@
 #   holds a copy of examples/ at the same relative path. `kpm` and
 #   `./build/kpm` both name the binary under test, and likewise `kpm-check`
 #   and `./build/kpm-check` for each companion program built beside it.
+# - A document that holds the line `<!-- doc-examples: one work folder -->`
+#   runs all its blocks, in order, in one work folder, so that a block can
+#   use the files that the blocks before it wrote (a tutorial).
 # - Standard output of kpm is flushed after each progress line but not after
 #   "Preparing input for calculations", so an example that shows an error
 #   of the preparation should send standard output away (`> /dev/null`).
@@ -108,6 +111,8 @@ for doc in "${docs[@]}"; do
   [ -f "$doc" ] || continue
   rel=${doc#"$src"/}
   count=$(extract "$doc") || { echo "--- $rel: unclosed console block"; fail=1; continue; }
+  shared=0
+  grep -qx '<!-- doc-examples: one work folder -->' "$doc" && shared=1
   for ((i = 1; i <= count; i++)); do
     total=$((total + 1))
     block="$tmp/blocks/$i.txt"
@@ -118,10 +123,12 @@ for doc in "${docs[@]}"; do
       continue
     fi
     work="$tmp/work"
-    rm -rf "$work"
-    mkdir -p "$work/build"
-    cp -R "$src/examples" "$work/examples"
-    for tool in "$tmp"/bin/*; do ln -s "$(readlink "$tool")" "$work/build/$(basename "$tool")"; done
+    if [ "$shared" -eq 0 ] || [ "$i" -eq 1 ]; then
+      rm -rf "$work"
+      mkdir -p "$work/build"
+      cp -R "$src/examples" "$work/examples"
+      for tool in "$tmp"/bin/*; do ln -s "$(readlink "$tool")" "$work/build/$(basename "$tool")"; done
+    fi
     to_script "$block" >"$tmp/script.sh"
     (cd "$work" && PATH="$tmp/bin:$PATH" LC_ALL=C timeout 60 bash "$tmp/script.sh") >"$tmp/actual" </dev/null
     if ! cmp -s <(mask "$block") <(mask "$tmp/actual"); then
