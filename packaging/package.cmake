@@ -14,15 +14,18 @@ foreach(program kpm ${KPM_TOOLS})
 endforeach()
 set(KPM_MAN_OUTPUTS "")
 foreach(page ${KPM_MAN_PAGES})
+  # The page's header names the project's version, whatever the source says.
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/docs/${page}.1)
+  file(READ ${CMAKE_SOURCE_DIR}/docs/${page}.1 text)
+  string(REGEX REPLACE "(\n?\\.TH [^\n]*)\"kpm [^\"\n]*\"" "\\1\"kpm ${PROJECT_VERSION}\"" text "${text}")
+  file(WRITE ${CMAKE_BINARY_DIR}/man/${page}.1 "${text}")
+  set(out ${CMAKE_BINARY_DIR}/man/${page}.1)
   if(KPM_GZIP)
-    set(out ${CMAKE_BINARY_DIR}/man/${page}.1.gz)
-    add_custom_command(OUTPUT ${out}
-      COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-      COMMAND ${KPM_GZIP} -9 -n -c ${CMAKE_SOURCE_DIR}/docs/${page}.1 > ${out}
-      DEPENDS ${CMAKE_SOURCE_DIR}/docs/${page}.1 VERBATIM)
+    add_custom_command(OUTPUT ${out}.gz
+      COMMAND ${KPM_GZIP} -9 -n -c ${out} > ${out}.gz
+      DEPENDS ${out} VERBATIM)
+    set(out ${out}.gz)
     list(APPEND KPM_MAN_OUTPUTS ${out})
-  else()
-    set(out ${CMAKE_SOURCE_DIR}/docs/${page}.1)
   endif()
   install(FILES ${out} DESTINATION share/man/man1)
 endforeach()
