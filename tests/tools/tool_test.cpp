@@ -40,6 +40,13 @@ TEST(ToolCsv, TextsAreQuotedWithQuotesDoubled) {
   fclose(f);
   EXPECT_EQ(std::string(buf, size), "\"A, \"\"big\"\"\nfan\",\"\",0.1\r\n");
   free(buf);
+  // Quotes at either end and side by side.
+  f = open_memstream(&buf, &size);
+  csv_put_text(f, "\"\"x\"");
+  csv_put_text(f, "\"");
+  fclose(f);
+  EXPECT_EQ(std::string(buf, size), "\"\"\"\"\"x\"\"\"\"\"\"\"");
+  free(buf);
 }
 
 TEST(ToolCsv, NumbersReadBackToTheSameDouble) {
