@@ -63,6 +63,7 @@ struct Checker {
   PtrMap load_index;
   ConditionInfo *conditions;
   long condition_count, condition_room;
+  PtrMap condition_index; // record to index in conditions, once the study is prepared
   const XMLENTITY *child; // the root's child being mapped
   const LoadFactor *last_twice;
 };
@@ -410,10 +411,13 @@ void report_xml_fault(Checker *k) {
             item_end(f->what));
     break;
   case XML_FAULT_OVERRUN:
-    if (f->what == XML_ITEM_CONTENT)
+    if (f->what == XML_ITEM_CONTENT && same_ignoring_case(f->element, "kpm"))
       error(k, open, "xml-limit",
-            "the text directly inside <%s> reaches its limit of %ld characters at %d:%d; white space between its "
+            "the text directly inside <%s> goes past its limit of %ld characters at %d:%d; white space between its "
             "children counts: write </load><load> with nothing between them",
+            element, f->limit, at.line, at.column);
+    else if (f->what == XML_ITEM_CONTENT)
+      error(k, open, "xml-limit", "the text directly inside <%s> goes past its limit of %ld characters at %d:%d",
             element, f->limit, at.line, at.column);
     else
       error(k, open, "xml-limit", "%s longer than %ld characters, the longest that kpm reads", item_words(f->what),
@@ -819,10 +823,11 @@ void on_document(StudyCheck *check, const XMLENTITY *doc, int errflag) {
   if (!same_ignoring_case(doc->name, "kpm")) return;
   check_ignored_attributes(k, doc);
   check_stray_text(k, doc);
-  size_t text = doc->data ? strlen(doc->data) : 0;
+  // The record's text is trimmed: the reader's own count is the one its limit tests.
+  long text = xml_root_text_length();
   if (text > ROOT_TEXT_WARNING_SHARE * (XML_BUFFER_SIZE - 1))
     warning(k, k->root, "root-text-limit",
-            "the text directly inside <kpm> holds %zu characters, %d%% of the %d that kpm reads: white space between "
+            "the text directly inside <kpm> holds %ld characters, %d%% of the %d that kpm reads: white space between "
             "the loads counts; write </load><load> with nothing between them",
             text, (int)(100.0 * (double)text / (XML_BUFFER_SIZE - 1)), XML_BUFFER_SIZE - 1);
   const XMLENTITY *after = doc->next;
@@ -889,7 +894,8 @@ void check_loads(Checker *k) {
                 : strchr(s, ',') ? "a comma"
                                  : "a line break");
     }
-    if (ld->connected_load > HUGE_CONNECTED_LOAD)
+    // An infinite one is out of range, an error of its own.
+    if (ld->connected_load > HUGE_CONNECTED_LOAD && std::isfinite(ld->connected_load))
       warning(k, value_at(k, ld, V_CONNECTED), "huge-value",
               "connected load %s kW of %s is above %s kW: is the unit W?", number(ld->connected_load).text,
               load_name(ld).text, number(HUGE_CONNECTED_LOAD).text);
@@ -935,47 +941,76 @@ void check_loads(Checker *k) {
 }
 
 Pos condition_at(Checker *k, const void *rec) {
-  for (long i = 0; i < k->condition_count; i++)
-    if (k->conditions[i].rec == rec) return k->conditions[i].at;
-  return k->root;
+  long i = map_get(&k->condition_index, rec);
+  return i < 0 ? k->root : k->conditions[i].at;
 }
 
-// Two conditions of a kind with one name: the second gets blocks of its own,
-// under which no load runs.
+const char *condition_name(const ConditionInfo *ci) {
+  return ci->ambient ? ((const AmbientCondition *)ci->rec)->name : ((const OperationalCondition *)ci->rec)->name;
+}
+
+// Finds name among the conditions of seen (by their index); the slot of it,
+// or the empty slot where it would go.
+size_t find_condition(const Checker *k, const Seen *seen, size_t slots, size_t h, const char *name) {
+  size_t j = h & (slots - 1);
+  for (; seen[j].hash; j = (j + 1) & (slots - 1))
+    if (seen[j].hash == h && strcmp(condition_name(&k->conditions[seen[j].load]), name) == 0) break;
+  return j;
+}
+
+// Two conditions of a kind with one name: every lf names the one that sorts
+// first, and the others get blocks of their own, under which no load runs.
 void check_condition_names(Checker *k) {
+  for (long i = 0; i < k->condition_count; i++) map_put(&k->condition_index, k->conditions[i].rec, i);
   for (int ambient = 0; ambient < 2; ambient++) {
     long n = 0;
     for (long i = 0; i < k->condition_count; i++) n += k->conditions[i].ambient == ambient;
-    Seen *seen = nullptr;
     size_t slots = 16;
     while (slots < 2 * (size_t)n + 2) slots *= 2;
-    seen = (Seen *)kpm_calloc(slots, sizeof(Seen));
-    if (!seen) out_of_memory();
+    Seen *first = (Seen *)kpm_calloc(slots, sizeof(Seen));  // the first of each name in the file
+    Seen *sorted = (Seen *)kpm_calloc(slots, sizeof(Seen)); // the first of each name in the sorted list
+    if (!first || !sorted) out_of_memory();
+    const OperationalCondition *oc = ambient ? nullptr : k->z->oc;
+    const AmbientCondition *ac = ambient ? k->z->ac : nullptr;
+    for (; oc || ac; oc = oc ? oc->next : nullptr, ac = ac ? ac->next : nullptr) {
+      long i = map_get(&k->condition_index, oc ? (const void *)oc : (const void *)ac);
+      if (i < 0) continue;
+      const char *name = condition_name(&k->conditions[i]);
+      size_t h = hash_text(14695981039346656037ULL, name) | 1;
+      size_t j = find_condition(k, sorted, slots, h, name);
+      if (!sorted[j].hash) {
+        sorted[j].hash = h;
+        sorted[j].load = i;
+      }
+    }
     for (long i = 0; i < k->condition_count; i++) {
       ConditionInfo *ci = &k->conditions[i];
       if (ci->ambient != ambient) continue;
-      const char *name =
-          ambient ? ((const AmbientCondition *)ci->rec)->name : ((const OperationalCondition *)ci->rec)->name;
+      const char *name = condition_name(ci);
       size_t h = hash_text(14695981039346656037ULL, name) | 1;
-      size_t j = h & (slots - 1);
-      for (; seen[j].hash; j = (j + 1) & (slots - 1)) {
-        const ConditionInfo *other = &k->conditions[seen[j].load];
-        const char *other_name =
-            ambient ? ((const AmbientCondition *)other->rec)->name : ((const OperationalCondition *)other->rec)->name;
-        if (seen[j].hash == h && strcmp(other_name, name) == 0) break;
+      size_t j = find_condition(k, first, slots, h, name);
+      if (!first[j].hash) {
+        first[j].hash = h;
+        first[j].load = i;
+        continue;
       }
-      if (seen[j].hash) {
-        Pos first = k->conditions[seen[j].load].at;
+      Pos at = k->conditions[first[j].load].at;
+      size_t w = find_condition(k, sorted, slots, h, name);
+      long winner = sorted[w].hash ? sorted[w].load : first[j].load;
+      if (winner == i)
         warning(k, ci->at, "condition-twice",
-                "%s condition %s is defined again (first at %d:%d): its pairs get blocks of their own, under which no "
-                "load runs",
-                ambient ? "ambient" : "operational", quote(name).text, first.line, first.column);
-      } else {
-        seen[j].hash = h;
-        seen[j].load = i;
-      }
+                "%s condition %s is defined again (first at %d:%d): this one sorts first, so every <lf> names it, "
+                "and no load runs under the other",
+                ambient ? "ambient" : "operational", quote(name).text, at.line, at.column);
+      else
+        warning(k, ci->at, "condition-twice",
+                "%s condition %s is defined again (first at %d:%d): every <lf> names the one at %d:%d, which sorts "
+                "first, and no load runs under this one",
+                ambient ? "ambient" : "operational", quote(name).text, at.line, at.column,
+                k->conditions[winner].at.line, k->conditions[winner].at.column);
     }
-    free(seen);
+    free(first);
+    free(sorted);
   }
 }
 
@@ -984,22 +1019,29 @@ void check_condition_names(Checker *k) {
 void check_results(Checker *k) {
   LoadStudy *z = k->z;
   if (calc_kpm(z) != 0) return;
+  // One pass over the pairs marks each condition under which a load runs.
+  char *runs = (char *)kpm_calloc((size_t)k->condition_count + 1, 1);
+  if (!runs) out_of_memory();
+  for (const Results *r = z->r; r; r = r->next) {
+    if (!(r->total_connected_load > 0)) continue;
+    long i = map_get(&k->condition_index, r->oc);
+    if (i >= 0) runs[i] = 1;
+    i = map_get(&k->condition_index, r->ac);
+    if (i >= 0) runs[i] = 1;
+  }
   for (const OperationalCondition *oc = z->oc; oc; oc = oc->next) {
-    int runs = 0;
-    for (const Results *r = z->r; r; r = r->next)
-      if (r->oc == oc && r->total_connected_load > 0) runs = 1;
-    if (!runs)
-      warning(k, condition_at(k, oc), "idle-condition", "no load runs under the operational condition %s",
+    long i = map_get(&k->condition_index, oc);
+    if (i >= 0 && !runs[i])
+      warning(k, k->conditions[i].at, "idle-condition", "no load runs under the operational condition %s",
               quote(oc->name).text);
   }
   for (const AmbientCondition *ac = z->ac; ac; ac = ac->next) {
-    int runs = 0;
-    for (const Results *r = z->r; r; r = r->next)
-      if (r->ac == ac && r->total_connected_load > 0) runs = 1;
-    if (!runs)
-      warning(k, condition_at(k, ac), "idle-condition", "no load runs under the ambient condition %s",
+    long i = map_get(&k->condition_index, ac);
+    if (i >= 0 && !runs[i])
+      warning(k, k->conditions[i].at, "idle-condition", "no load runs under the ambient condition %s",
               quote(ac->name).text);
   }
+  free(runs);
   for (const Results *r = z->r; r; r = r->next) {
     if (std::isfinite(r->total_connected_load) && std::isfinite(r->total_lf_load) &&
         std::isfinite(r->total_operating_load))
@@ -1098,6 +1140,8 @@ int check_study(const char *path, CheckResult *r) {
   free(k.load_index.key);
   free(k.load_index.value);
   free(k.conditions);
+  free(k.condition_index.key);
+  free(k.condition_index.value);
   if (failed) {
     clear_result(r);
     return failed;

@@ -96,6 +96,10 @@ struct XMLFAULT {
 // open at the very end, after the root) stays here although the document's
 // status is 0: look at it only when the status is not 0.
 const XMLFAULT *xml_first_fault(void);
+// How many bytes of text stand directly inside the first top-level element
+// of the document read last with xml_positions set, white space and NUL bytes
+// included, as the reader's limit counts them; 0 when there is none.
+long xml_root_text_length(void);
 
 // Trace switch of the reader: 0 at start, traces on standard output when non-zero.
 extern int xml_verbose;

@@ -43,6 +43,7 @@ long next_line_start; // offset of the first byte of that line
 XMLPOSITION last_byte;
 XMLPOSITION item_start;
 XMLFAULT first_fault;
+long root_text_length; // -1 until the first top-level element is complete
 
 void reset_positions(void) {
   next_offset = 0;
@@ -51,6 +52,7 @@ void reset_positions(void) {
   memset(&last_byte, 0, sizeof last_byte);
   memset(&item_start, 0, sizeof item_start);
   memset(&first_fault, 0, sizeof first_fault);
+  root_text_length = -1;
 }
 
 inline void count_byte(int c) {
@@ -421,6 +423,8 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
     }
     if (xml_verbose) printf("{improper end of tag <%s> in fget_XMLENTITY: *errflag = %d}\n", e->name, *errflag);
   }
+  // The stored text is trimmed; the limit counts every byte gathered.
+  if (xml_positions && open_items == 1 && root_text_length < 0) root_text_length = i;
   set_content(e, buf, i, true);
   if (xml_verbose) printf("{End of tag <%s> in fget_XMLENTITY: *errflag = %d}\n{%s}\n", e->name, *errflag, e->data);
 }
@@ -615,6 +619,8 @@ XMLENTITY *readfile_each_XMLENTITY(FILE *stream, int *errflag, XML_CHILD_HOOK ho
 }
 
 const XMLFAULT *xml_first_fault(void) { return &first_fault; }
+
+long xml_root_text_length(void) { return root_text_length < 0 ? 0 : root_text_length; }
 
 XMLENTITY *parsetag_XMLENTITY(char *text) {
   if (!text) return nullptr;
