@@ -84,9 +84,11 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The libraries the programs link (libxlsxwriter's when kpm-summary uses it)
-# are found by dpkg-shlibdeps (package dpkg-dev); without it, by name.
+# are found by dpkg-shlibdeps (package dpkg-dev), which CPack runs on the
+# files that `file` calls executables; without either, they are named here.
 find_program(KPM_DPKG_SHLIBDEPS dpkg-shlibdeps)
-if(KPM_DPKG_SHLIBDEPS)
+find_program(KPM_FILE_PROGRAM file)
+if(KPM_DPKG_SHLIBDEPS AND KPM_FILE_PROGRAM)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6, libgcc-s1, libstdc++6")
