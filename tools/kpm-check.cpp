@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include "tools/check.h"
+#include "tools/summary.h"
 #include "tools/tool.h"
+#include "xml/xmlentity.h"
 
 static void usage(FILE *f) {
   fprintf(f, "Usage: kpm-check [OPTION]... STUDY...\n"
@@ -27,7 +29,7 @@ static void usage(FILE *f) {
 }
 
 static int usage_error(const char *format, const char *what) {
-  fprintf(stderr, "kpm-check: ");
+  fprintf(stderr, "kpm-check: error: ");
   fprintf(stderr, format, what);
   fprintf(stderr, "\nTry 'kpm-check --help' for more information.\n");
   return TOOL_USAGE_OR_IO;
@@ -48,8 +50,17 @@ static void put_json_text(FILE *f, const char *s) {
       fputs("\\r", f);
     else if (c < 0x20 || c == 0x7f)
       fprintf(f, "\\u%04x", c);
-    else
+    else if (c < 0x80)
       putc(c, f);
+    else {
+      // JSON is UTF-8: a byte outside a well-formed sequence becomes U+FFFD.
+      int n = utf8_sequence_length((const unsigned char *)s);
+      if (n == 0)
+        fputs("\\ufffd", f);
+      else
+        fwrite(s, 1, (size_t)n, f);
+      if (n > 1) s += n - 1;
+    }
   }
   putc('"', f);
 }
@@ -80,10 +91,11 @@ static void plural(char *buf, size_t n, long count, const char *word) {
 
 int main(int argc, char **argv) {
   tool_set_program("kpm-check");
-  Options o;
-  memset(&o, 0, sizeof o);
-  o.silenced = (const char **)calloc((size_t)argc + 1, sizeof(char *));
-  const char **files = (const char **)calloc((size_t)argc + 1, sizeof(char *));
+  // Static, so that what they point to stays reachable on the early returns.
+  static Options o;
+  static const char **files;
+  o.silenced = (const char **)kpm_calloc((size_t)argc + 1, sizeof(char *));
+  files = (const char **)kpm_calloc((size_t)argc + 1, sizeof(char *));
   if (!o.silenced || !files) {
     tool_error("out of memory");
     return TOOL_BAD_INPUT;
