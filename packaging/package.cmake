@@ -99,4 +99,7 @@ else()
     endif()
   endif()
 endif()
+# `make package_source`: the sources without build folders.
+set(CPACK_SOURCE_GENERATOR TGZ)
+set(CPACK_SOURCE_IGNORE_FILES "/\\.git/" "/build[^/]*/" "/out/")
 include(CPack)
