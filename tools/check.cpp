@@ -77,7 +77,7 @@ void out_of_memory(void) {
 void *grow(void *array, long count, long *room, size_t size) {
   if (count < *room) return array;
   long more = *room ? *room * 2 : 64;
-  void *p = realloc(array, (size_t)more * size);
+  void *p = kpm_alloc_fails() ? nullptr : realloc(array, (size_t)more * size);
   if (!p) out_of_memory();
   *room = more;
   return p;
@@ -137,7 +137,7 @@ void vadd(Checker *k, Pos at, int severity, const char *code, const char *format
   va_copy(copy, ap);
   int n = vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
-  char *message = (char *)malloc((size_t)n + 1);
+  char *message = (char *)kpm_calloc((size_t)n + 1, 1);
   if (!message) out_of_memory();
   vsnprintf(message, (size_t)n + 1, format, ap);
   CheckDiagnostic *d = &r->d[r->count];

@@ -71,13 +71,39 @@ int tool_same_file(const char *a, const char *b) {
 
 static char *copy_text(const char *s) {
   size_t n = strlen(s) + 1;
-  char *p = (char *)malloc(n);
+  char *p = (char *)kpm_calloc(n, 1);
   if (!p) {
     fprintf(stderr, "%s: error: out of memory\n", program_name);
     exit(TOOL_BAD_INPUT);
   }
   memcpy(p, s, n);
   return p;
+}
+
+// Temporary files not yet renamed into place or removed. A program that
+// exits half-way (out of memory deep in the reader or the summary) leaves
+// none behind: they are removed at exit. A program has a few outputs at most.
+static const int MAX_PENDING_TEMPS = 16;
+static char *pending_temp[MAX_PENDING_TEMPS];
+
+static void remove_pending_temps(void) {
+  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
+    if (pending_temp[i]) unlink(pending_temp[i]);
+}
+
+static void note_pending_temp(char *temp) {
+  static int registered;
+  if (!registered) registered = atexit(remove_pending_temps) == 0;
+  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
+    if (!pending_temp[i]) {
+      pending_temp[i] = temp;
+      return;
+    }
+}
+
+static void forget_pending_temp(const char *temp) {
+  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
+    if (temp && pending_temp[i] == temp) pending_temp[i] = nullptr;
 }
 
 int tool_output_open(ToolOutput *o, const char *path, const char *input) {
@@ -111,7 +137,7 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
   // one file system and is atomic.
   const char *suffix = ".tmpXXXXXX";
   size_t n = strlen(path);
-  char *temp = (char *)malloc(n + strlen(suffix) + 1);
+  char *temp = (char *)kpm_calloc(n + strlen(suffix) + 1, 1);
   if (!temp) {
     tool_error("out of memory");
     exit(TOOL_BAD_INPUT);
@@ -124,6 +150,7 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
     free(temp);
     return TOOL_USAGE_OR_IO;
   }
+  note_pending_temp(temp);
   // An existing target keeps its permissions; a new one gets the usual ones.
   mode_t mode;
   if (stat(path, &st) == 0) {
@@ -139,6 +166,7 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
     tool_error("cannot write %s: %s", path, strerror(errno));
     close(fd);
     unlink(temp);
+    forget_pending_temp(temp);
     free(temp);
     return TOOL_USAGE_OR_IO;
   }
@@ -148,6 +176,7 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
 }
 
 static void forget_output(ToolOutput *o) {
+  forget_pending_temp(o->temp);
   free(o->path);
   free(o->temp);
   memset(o, 0, sizeof *o);
