@@ -86,6 +86,10 @@ for case_dir in "$src"/tests/cli/hostile-* "$src"/tests/tools/*/hostile-*; do
   n=$((n + 1))
   d=$tmp/in/case$n
   mkdir "$d"
+  # A program's own hostile cases test it already: it is not given them again.
+  case $case_dir in
+    "$src"/tests/tools/*) basename "$(dirname "$case_dir")" >"$d.owner" ;;
+  esac
   for f in "$case_dir"/*; do
     case $(basename "$f") in
       args | stdout | stderr | status | expect | setup | stdout_to) ;;
@@ -136,17 +140,27 @@ if command -v python3 >/dev/null; then
   python3 -c 'import json, sys; json.loads(open(sys.argv[1], "rb").read().decode("utf-8"))' "$tmp/out/stdout" 2>"$tmp/out/stderr" ||
     fail "kpm-check --format=json wrote no valid JSON"
 fi
+# kpm-export reads as kpm-summary does: it is spared the inputs of over a
+# MiB, which cost the sanitizer builds most.
 for f in "${inputs[@]}"; do
   name=${f#"$tmp/in/"}
-  guard "$out"
-  attempt "kpm-export $name" "$export" -o "$out" "$f"
-  kept "$out"
-  guard "$out"
-  attempt "kpm-import $name" "$import" -o "$out" "$f"
-  kept "$out"
-  guard "$out"
-  attempt "kpm-summary $name" "$summary" -q --csv "$out" "$f"
-  kept "$out"
+  owner=$(cat "$(dirname "$f").owner" 2>/dev/null)
+  size=$(stat -c %s "$f")
+  if [ "$owner" != kpm-export ] && [ "$size" -le 1048576 ]; then
+    guard "$out"
+    attempt "kpm-export $name" "$export" -o "$out" "$f"
+    kept "$out"
+  fi
+  if [ "$owner" != kpm-import ]; then
+    guard "$out"
+    attempt "kpm-import $name" "$import" -o "$out" "$f"
+    kept "$out"
+  fi
+  if [ "$owner" != kpm-summary ]; then
+    guard "$out"
+    attempt "kpm-summary $name" "$summary" -q --csv "$out" "$f"
+    kept "$out"
+  fi
 done
 
 # --------------------------------------------------------------- outputs
