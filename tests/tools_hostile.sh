@@ -43,12 +43,12 @@ fail() {
 attempt() {
   what=$1
   shift
-  local start=$SECONDS
+  local start=$SECONDS t0=${EPOCHREALTIME:-0}
   (cd "$tmp/work" && timeout "$limit" ${wrap[@]+"${wrap[@]}"} "$@" >"${stdout_to:-$tmp/out/stdout}" 2>"$tmp/out/stderr" </dev/null)
   status=$?
   runs=$((runs + 1))
   local took=$((SECONDS - start))
-  [ -n "${KPM_HOSTILE_TIMES:-}" ] && echo "$took s: $what"
+  [ -n "${KPM_HOSTILE_TIMES:-}" ] && echo "$(((${EPOCHREALTIME/./} - ${t0/./}) / 1000)) ms: $what"
   if [ "$took" -gt "$slowest" ]; then
     slowest=$took
     slowest_what=$what
