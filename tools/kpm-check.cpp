@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include "tools/check.h"
-#include "tools/summary.h"
 #include "tools/tool.h"
 #include "xml/xmlentity.h"
 

@@ -121,11 +121,6 @@ void summary_write_text(FILE *f, Summary *s, const SummaryOptions *opt);
 // The self-contained HTML page.
 void summary_write_html(FILE *f, Summary *s, const SummaryOptions *opt);
 
-// Length of the well-formed UTF-8 sequence at p (1 to 4), or 0 when p does
-// not start one. The text ends at a NUL, which never continues a sequence.
-int utf8_sequence_length(const unsigned char *p);
-// Code point of a sequence of length n that utf8_sequence_length accepted.
-unsigned utf8_code_point(const unsigned char *p, int n);
 // A text of the study made safe for a terminal, into buf (size at least
 // 4 * max_columns + 4): control characters, bidirectional overrides and bytes
 // that are not UTF-8 become "?"; cut with "..." after max_columns characters.

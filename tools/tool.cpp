@@ -257,3 +257,29 @@ void csv_put_real(FILE *f, double v) {
 void csv_put_separator(FILE *f) { putc(',', f); }
 
 void csv_end_row(FILE *f) { fputs("\r\n", f); }
+
+// UTF-8 sequences, for the programs that print or escape study texts.
+
+static int cont(unsigned b) { return (b & 0xC0) == 0x80; } // a continuation byte
+
+int utf8_sequence_length(const unsigned char *p) {
+  unsigned c = p[0];
+  if (c < 0x80) return 1;
+  if (c >= 0xC2 && c <= 0xDF) return cont(p[1]) ? 2 : 0;
+  if (c >= 0xE0 && c <= 0xEF) {
+    unsigned lo = c == 0xE0 ? 0xA0 : 0x80, hi = c == 0xED ? 0x9F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && cont(p[2]) ? 3 : 0;
+  }
+  if (c >= 0xF0 && c <= 0xF4) {
+    unsigned lo = c == 0xF0 ? 0x90 : 0x80, hi = c == 0xF4 ? 0x8F : 0xBF;
+    return p[1] >= lo && p[1] <= hi && cont(p[2]) && cont(p[3]) ? 4 : 0;
+  }
+  return 0;
+}
+
+unsigned utf8_code_point(const unsigned char *p, int n) {
+  if (n == 1) return p[0];
+  unsigned c = p[0] & (0x7F >> n);
+  for (int i = 1; i < n; i++) c = (c << 6) | (p[i] & 0x3F);
+  return c;
+}

@@ -77,4 +77,10 @@ void csv_end_row(FILE *f);
 int format_shortest_real(char *buf, size_t n, double v);
 const size_t SHORTEST_REAL_SIZE = 32;
 
+// Length of the well-formed UTF-8 sequence at p (1 to 4), or 0 when p does
+// not start one. The text ends at a NUL, which never continues a sequence.
+int utf8_sequence_length(const unsigned char *p);
+// Code point of a sequence of length n that utf8_sequence_length accepted.
+unsigned utf8_code_point(const unsigned char *p, int n);
+
 #endif
