@@ -398,6 +398,16 @@ void read_content(FILE *stream, int *errflag, char *buf, XMLENTITY *e) {
   // "</" has been read: the end tag must repeat the name as written.
   const unsigned char *name = (const unsigned char *)e->name;
   int j = 0;
+#if defined(__GLIBC__)
+  if (!xml_positions && stream->_IO_read_ptr) {
+    // The part of the name that the stream already holds is compared in
+    // place, as reading it byte by byte below would; the loop takes the rest.
+    const unsigned char *p = (const unsigned char *)stream->_IO_read_ptr;
+    long held = (long)(stream->_IO_read_end - stream->_IO_read_ptr);
+    while (name[j] && j < held && p[j] == name[j]) j++;
+    stream->_IO_read_ptr += j;
+  }
+#endif
   for (; name[j]; j++) {
     c = read_byte(stream);
     if (c != name[j]) {
