@@ -203,6 +203,9 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
     return TOOL_USAGE_OR_IO;
   }
 #endif
+  // A workbook is binary: on a terminal it would only garble the screen.
+  if (run->path[OUT_XLSX] && strcmp(run->path[OUT_XLSX], "-") == 0 && isatty(STDOUT_FILENO))
+    return usage_error("--xlsx - would write a binary workbook to the terminal; redirect it or name a file");
   // Two outputs into one file would leave only the one renamed last.
   for (int a = 0; a < OUT_COUNT; a++) {
     for (int b = a + 1; b < OUT_COUNT; b++) {
