@@ -136,14 +136,18 @@ BENIGN = [
 
 
 def studies_of_the_tests():
-    """Every study file of the tests and examples, those made by a case's setup included."""
+    """Every study file of the tests (kpm's cases and the companion programs') and examples, those made by a
+    case's setup included."""
     found = []
-    for root, _, files in os.walk(os.path.join(source, "tests", "cli")):
+    walks = [os.walk(os.path.join(source, "tests", d)) for d in ("cli", "tools")]
+    made_count = 0
+    for root, _, files in (entry for walk in walks for entry in walk):
         for f in files:
             if f.endswith(".xml"):
                 found.append(os.path.join(root, f))
         if "setup" in files:
-            made = os.path.join(work, "setup-" + os.path.basename(root))
+            made_count += 1
+            made = os.path.join(work, "setup-%d" % made_count)
             os.mkdir(made)
             for f in files:
                 if f not in ("setup", "args", "stdout", "stderr", "status"):
@@ -151,7 +155,7 @@ def studies_of_the_tests():
             subprocess.run(["bash", os.path.join(root, "setup")], cwd=made, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
             for f in os.listdir(made):
-                if f.endswith(".xml"):
+                if f.endswith(".xml") and os.path.isfile(os.path.join(made, f)):
                     found.append(os.path.join(made, f))
     for f in sorted(os.listdir(os.path.join(source, "examples"))):
         if f.endswith(".xml"):
