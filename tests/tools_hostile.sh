@@ -177,9 +177,9 @@ writers=(
   "kpm-summary --totals-csv|$summary|-q|--totals-csv|@|$good_xml"
   "kpm-summary --html|$summary|-q|--html|@|$good_xml"
 )
-with_output() { # SPEC PATH: runs the writer SPEC with its output at PATH
-  local spec=$1 path=$2 label args=() a
-  IFS='|' read -r -a parts <<<"$spec"
+with_output() { # WRITER PATH: runs the writer (an entry of writers) with its output at PATH
+  local writer=$1 path=$2 label args=() a
+  IFS='|' read -r -a parts <<<"$writer"
   label=${parts[0]}
   for a in "${parts[@]:1}"; do
     [ "$a" = @ ] && a=$path
@@ -187,19 +187,19 @@ with_output() { # SPEC PATH: runs the writer SPEC with its output at PATH
   done
   attempt "$label -> $3" "${args[@]}"
 }
-for spec in "${writers[@]}"; do
-  with_output "$spec" "$tmp/work/no/such/folder/out" "a missing folder"
+for writer in "${writers[@]}"; do
+  with_output "$writer" "$tmp/work/no/such/folder/out" "a missing folder"
   [ "$status" -eq 2 ] || fail "status $status, expected 2"
-  with_output "$spec" /dev/full "/dev/full"
+  with_output "$writer" /dev/full "/dev/full"
   [ "$status" -eq 2 ] || fail "status $status, expected 2"
   mkdir -p "$tmp/work/folder"
-  with_output "$spec" "$tmp/work/folder" "a folder"
+  with_output "$writer" "$tmp/work/folder" "a folder"
   [ "$status" -eq 2 ] || fail "status $status, expected 2"
   # The output is the input: the input keeps its bytes.
-  input=${spec##*|}
+  input=${writer##*|}
   cp "$input" "$tmp/work/input.copy"
-  sed_spec=${spec%|*}"|$tmp/work/input.copy"
-  with_output "$sed_spec" "$tmp/work/input.copy" "its own input"
+  on_copy=${writer%|*}"|$tmp/work/input.copy"
+  with_output "$on_copy" "$tmp/work/input.copy" "its own input"
   [ "$status" -eq 2 ] || fail "status $status, expected 2"
   cmp -s "$input" "$tmp/work/input.copy" || fail "the input was changed"
   # The file system refuses the write half-way (a file size limit): the
@@ -207,7 +207,7 @@ for spec in "${writers[@]}"; do
   # 1 KiB is room for the error line on standard error, not for the output.
   guard "$out"
   wrap=(bash -c 'trap "" XFSZ; ulimit -f 1; exec "$@"' limited)
-  with_output "$spec" "$out" "a file that cannot grow past 1 KiB"
+  with_output "$writer" "$out" "a file that cannot grow past 1 KiB"
   wrap=()
   [ "$status" -eq 2 ] || fail "status $status, expected 2"
   kept "$out"
