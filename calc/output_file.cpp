@@ -179,8 +179,10 @@ int output_open(OutputFile *o, const char *path, int streams) {
   if (output_follow_links(path, o->target, sizeof o->target) != 0 ||
       (stat(o->target, &final) == 0 ? !exists || final.st_dev != st.st_dev || final.st_ino != st.st_ino : exists))
     return open_as_given(o, path, OUTPUT_IN_PLACE);
-  char folder[PATH_MAX];
+  // A name that names no file (the empty path, "new/") fails as ">" fails.
   const char *slash = strrchr(o->target, '/');
+  if (!*(slash ? slash + 1 : o->target)) return open_as_given(o, path, OUTPUT_DIRECT);
+  char folder[PATH_MAX];
   if (slash) {
     size_t n = slash == o->target ? 1 : (size_t)(slash - o->target); // "/x" lies in "/"
     memcpy(folder, o->target, n);

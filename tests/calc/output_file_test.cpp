@@ -210,6 +210,13 @@ TEST(OutputFile, NamesUpToTheLongestAFolderAllows) {
   EXPECT_EQ(write_output(d / std::string(255, 'n'), "x"), 0)
       << "a 255-byte name leaves no room for a longer temporary name";
   EXPECT_EQ(write_output(d / std::string(256, 'n'), "x"), ENAMETOOLONG);
+  // Names of no file fail when opened, as ">" fails, not when renamed at the end.
+  for (std::string path : {std::string(), d / "new/"}) {
+    OutputFile o;
+    int err = output_open(&o, path.c_str(), 0);
+    EXPECT_TRUE(err == ENOENT || err == EISDIR) << "'" << path << "': " << err;
+    if (!err) output_discard(&o);
+  }
   EXPECT_EQ(d.names(), std::string(255, 'n') + " ");
 }
 
