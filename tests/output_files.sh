@@ -88,25 +88,20 @@ for writer in "${writers[@]}"; do
   content "$w/ref.out" >"$tmp/ref.$name"
   rm "$w/ref.out"
 
-  what="$name: a symbolic link"
+  # A link to a file, and one to a file not yet there: LINK:FILE.
   mkdir "$w/sub"
   echo old >"$w/sub/real.out"
-  ln -s sub/real.out "$w/link.out"
-  command_of "$writer" link.out
-  run "$w"
-  ok_status
-  [ -L "$w/link.out" ] || fail "the link was replaced"
-  same_as_reference "$w/sub/real.out"
-  no_temporary_in "$w"
-  no_temporary_in "$w/sub"
-
-  what="$name: a dangling symbolic link"
-  ln -s sub/new.out "$w/dangling.out"
-  command_of "$writer" dangling.out
-  run "$w"
-  ok_status
-  [ -L "$w/dangling.out" ] || fail "the link was replaced"
-  same_as_reference "$w/sub/new.out"
+  for link in link.out:sub/real.out dangling.out:sub/new.out; do
+    what="$name: a symbolic link, $link"
+    ln -s "${link#*:}" "$w/${link%%:*}"
+    command_of "$writer" "${link%%:*}"
+    run "$w"
+    ok_status
+    [ -L "$w/${link%%:*}" ] || fail "the link was replaced"
+    same_as_reference "$w/${link#*:}"
+    no_temporary_in "$w"
+    no_temporary_in "$w/sub"
+  done
 
   what="$name: /dev/null"
   command_of "$writer" /dev/null
@@ -233,6 +228,19 @@ wait_for_temporary() {
   done
   return 1
 }
+# stop_when_pending FOLDER PID SIGNAL: sends the signal once a temporary
+# file is there; the process must end by it.
+stop_when_pending() {
+  if wait_for_temporary "$1" "$2"; then
+    kill -s "$3" "$2"
+    wait "$2" 2>/dev/null
+    status=$?
+    [ "$status" -eq $((128 + $(kill -l "$3"))) ] || fail "status $status, expected the signal's"
+  else
+    wait "$2" 2>/dev/null
+    fail "the run ended (status $?) before its output was pending"
+  fi
+}
 # The companion programs read "-" from a FIFO that stays open, so the run is
 # caught for certain with its output pending.
 interrupted=(
@@ -254,16 +262,8 @@ for entry in "${interrupted[@]}"; do
     (cd "$d" && exec "${cmd[@]}" <"$d/in" 2>"$tmp/err") &
     pid=$!
     exec 3>"$d/in"
-    if wait_for_temporary "$d" "$pid"; then
-      kill -s "$sig" "$pid"
-      wait "$pid" 2>/dev/null
-      status=$?
-      [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "status $status, expected the signal's"
-    else
-      fail "no temporary file appeared"
-    fi
+    stop_when_pending "$d" "$pid" "$sig"
     exec 3>&-
-    wait "$pid" 2>/dev/null
     [ "$(cat "$d/out")" = old ] || fail "the output was changed"
     no_temporary_in "$d"
   done
@@ -294,15 +294,7 @@ for sig in INT TERM; do
   echo "the previous report" >"$d/report.csv"
   (cd "$d" && exec "$build/kpm" -oreport.csv "$tmp/big.xml" >/dev/null 2>"$tmp/err") &
   pid=$!
-  if wait_for_temporary "$d" "$pid"; then
-    kill -s "$sig" "$pid"
-    wait "$pid" 2>/dev/null
-    status=$?
-    [ "$status" -eq $((128 + $(kill -l "$sig"))) ] || fail "status $status, expected the signal's"
-  else
-    wait "$pid"
-    fail "kpm ended (status $?) before its report was pending"
-  fi
+  stop_when_pending "$d" "$pid" "$sig"
   [ "$(cat "$d/report.csv")" = "the previous report" ] || fail "the previous report was changed"
   no_temporary_in "$d"
 done

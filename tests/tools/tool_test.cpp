@@ -23,6 +23,12 @@ std::string slurp(const std::string &path) {
   return s;
 }
 
+void put_file(const std::string &path, const char *text) {
+  FILE *f = fopen(path.c_str(), "w");
+  fputs(text, f);
+  fclose(f);
+}
+
 std::string temp_folder() {
   char tmpl[] = "/tmp/kpm-tool-test.XXXXXX";
   return std::string(mkdtemp(tmpl));
@@ -69,9 +75,7 @@ TEST(ToolCsv, NumbersReadBackToTheSameDouble) {
 TEST(ToolOutput, AppearsOnlyWhenCommitted) {
   std::string dir = temp_folder();
   std::string target = dir + "/out.csv";
-  FILE *old = fopen(target.c_str(), "w");
-  fputs("old\n", old);
-  fclose(old);
+  put_file(target, "old\n");
 
   ToolOutput o;
   ASSERT_EQ(tool_output_open(&o, target.c_str(), nullptr), 0);
@@ -91,9 +95,7 @@ TEST(ToolOutput, AppearsOnlyWhenCommitted) {
 TEST(ToolOutput, RefusesTheInputAndMissingFolders) {
   std::string dir = temp_folder();
   std::string input = dir + "/study.xml";
-  FILE *f = fopen(input.c_str(), "w");
-  fputs("<kpm/>\n", f);
-  fclose(f);
+  put_file(input, "<kpm/>\n");
   ASSERT_EQ(symlink("study.xml", (dir + "/link.xml").c_str()), 0);
 
   ToolOutput o;
@@ -110,9 +112,7 @@ TEST(ToolOutput, AFullDeviceLeavesTheTargetAsItWas) {
   // closing the stream's descriptor under it.
   std::string dir = temp_folder();
   std::string target = dir + "/out.csv";
-  FILE *old = fopen(target.c_str(), "w");
-  fputs("old\n", old);
-  fclose(old);
+  put_file(target, "old\n");
   ToolOutput o;
   ASSERT_EQ(tool_output_open(&o, target.c_str(), nullptr), 0);
   fputs("new\n", o.f);
@@ -153,9 +153,7 @@ TEST(ToolOutput, TwoOutputsThatReachOnePlace) {
 TEST(ToolOutput, StandardInputAsTheInputIsNotOverwritten) {
   std::string dir = temp_folder();
   std::string list = dir + "/list.csv";
-  FILE *f = fopen(list.c_str(), "w");
-  fputs("name\n", f);
-  fclose(f);
+  put_file(list, "name\n");
   int saved = dup(STDIN_FILENO);
   int fd = open(list.c_str(), O_RDONLY);
   dup2(fd, STDIN_FILENO);
