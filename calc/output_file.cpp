@@ -144,6 +144,14 @@ int output_follow_links(const char *path, char *buf, size_t n) {
   }
 }
 
+size_t output_split(const char *path, char *folder) {
+  const char *slash = strrchr(path, '/');
+  size_t n = !slash ? 0 : slash == path ? 1 : (size_t)(slash - path); // "/x" lies in "/"
+  memcpy(folder, slash ? path : ".", slash ? n : 1);
+  folder[slash ? n : 1] = '\0';
+  return slash ? (size_t)(slash - path) + 1 : 0;
+}
+
 // The path opened as the shell's ">" opens it.
 static int open_as_given(OutputFile *o, const char *path, int way) {
   o->f = fopen(path, "w");
@@ -180,15 +188,9 @@ int output_open(OutputFile *o, const char *path, int streams) {
       (stat(o->target, &final) == 0 ? !exists || final.st_dev != st.st_dev || final.st_ino != st.st_ino : exists))
     return open_as_given(o, path, OUTPUT_IN_PLACE);
   // A name that names no file (the empty path, "new/") fails as ">" fails.
-  const char *slash = strrchr(o->target, '/');
-  if (!*(slash ? slash + 1 : o->target)) return open_as_given(o, path, OUTPUT_DIRECT);
   char folder[PATH_MAX];
-  if (slash) {
-    size_t n = slash == o->target ? 1 : (size_t)(slash - o->target); // "/x" lies in "/"
-    memcpy(folder, o->target, n);
-    folder[n] = '\0';
-  }
-  int fd = temp_file_make(slash ? folder : nullptr, &o->temp);
+  if (!o->target[output_split(o->target, folder)]) return open_as_given(o, path, OUTPUT_DIRECT);
+  int fd = temp_file_make(folder, &o->temp);
   if (fd < 0) return open_as_given(o, path, OUTPUT_IN_PLACE);
   if (exists) {
     // Owner first: a change of owner clears the set-user-ID bits that the mode restores.

@@ -69,6 +69,11 @@ int output_stream_of(const char *path, int streams);
 // of a link that cannot be read.
 int output_follow_links(const char *path, char *buf, size_t n);
 
+// Splits path into its folder, written to folder (of size PATH_MAX): "."
+// when path has none, "/" for "/x". Returns the offset of the last part in
+// path (empty for "" and "x/").
+size_t output_split(const char *path, char *folder);
+
 // Makes an empty temporary file with a short name in folder (null: the
 // current one), open for reading and writing, pending removal at exit or by
 // a signal until temp_file_remove or temp_file_forget. Returns its

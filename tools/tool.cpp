@@ -103,14 +103,7 @@ static void find_output_place(const char *path, OutputPlace *p) {
     return;
   }
   char folder[PATH_MAX];
-  char *slash = strrchr(target, '/');
-  const char *base = slash ? slash + 1 : target;
-  if (slash == target)
-    snprintf(folder, sizeof folder, "/"); // "/x" lies in "/"
-  else if (slash)
-    snprintf(folder, sizeof folder, "%.*s", (int)(slash - target), target);
-  else
-    snprintf(folder, sizeof folder, ".");
+  const char *base = target + output_split(target, folder);
   char real[PATH_MAX];
   if (!realpath(folder, real)) {
     snprintf(p->name, sizeof p->name, "%s", target);
@@ -149,20 +142,15 @@ const char *tool_stdin_copy(void) {
     tool_error("cannot make a copy of standard input in %s: %s", folder, strerror(errno));
     return nullptr;
   }
+  FILE *copy = fdopen(fd, "w");
   static char buf[1 << 16];
-  int failed = 0;
-  for (;;) {
-    size_t got = fread(buf, 1, sizeof buf, stdin);
-    if (got == 0) break;
-    for (size_t put = 0; put < got && !failed;) {
-      ssize_t n = write(fd, buf + put, got - put);
-      if (n < 0 && errno != EINTR) failed = errno;
-      if (n > 0) put += (size_t)n;
-    }
-    if (failed) break;
+  size_t got;
+  errno = 0;
+  while (copy && (got = fread(buf, 1, sizeof buf, stdin)) > 0 && fwrite(buf, 1, got, copy) == got) {
   }
-  int read_failed = !failed && ferror(stdin) ? (errno ? errno : EIO) : 0;
-  if (close(fd) != 0 && !failed) failed = errno;
+  int read_failed = ferror(stdin) ? (errno ? errno : EIO) : 0;
+  int failed = !copy || ferror(copy) ? (errno ? errno : EIO) : 0;
+  if (copy ? fclose(copy) != 0 : close(fd) != 0) failed = failed ? failed : errno ? errno : EIO;
   if (!read_failed && !failed) return temp_file_name(slot);
   if (read_failed)
     tool_error("cannot read standard input: %s", strerror(read_failed));
