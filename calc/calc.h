@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "calc/output_file.h" // how the report file is written: one rule with the companion programs' outputs
 #include "study/study.h"
 
 // Program version, written in the report header: KPM_VERSION, defined by the
@@ -23,8 +24,11 @@ const double KPM_RUNNING_THRESHOLD = 1e-5;
 int calc_kpm(LoadStudy *z);
 
 // Writes the report to z->outfile, or to standard output when it is null.
-// A report file that cannot be opened, written or closed prints its line and
-// ends the process with status 1.
+// The file is written by the rule of output_open (calc/output_file.h): an
+// existing report is replaced only once the new one is complete. A report
+// file that cannot be opened, written or closed prints its line and ends the
+// process with status 1, the previous report left as it was where it was
+// replaced through a temporary file.
 void print_results(LoadStudy *z);
 
 

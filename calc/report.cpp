@@ -419,9 +419,15 @@ void print_results(LoadStudy *z) {
 
   if (!z) exit(1);
 
+  // A report file that is kpm's own standard output or error is opened as
+  // the path says, as is a device or a file of several links; any other is
+  // written beside its target and renamed into place when complete.
+  static OutputFile report;
   FILE *out = stdout;
   if (z->outfile) {
-    out = is_study_file(z->outfile, z->xmlfile) ? nullptr : fopen(z->outfile, "w");
+    out = is_study_file(z->outfile, z->xmlfile) || output_open(&report, z->outfile, OUTPUT_STDOUT | OUTPUT_STDERR) != 0
+              ? nullptr
+              : report.f;
     if (!out) {
       fprintf(stderr, " *** ERROR: Unable to write to output file %s\n", z->outfile);
       exit(1);
@@ -460,7 +466,10 @@ void print_results(LoadStudy *z) {
   // that was cut short must not pass for a finished one.
   if (out != stdout) {
     int failed = ferror(out);
-    if (fclose(out) != 0) failed = 1;
+    if (failed)
+      output_discard(&report);
+    else if (output_commit(&report) != 0)
+      failed = 1;
     if (failed) {
       fprintf(stderr, " *** ERROR: Unable to write to output file %s\n", z->outfile);
       exit(1);

@@ -110,6 +110,7 @@ int init_kpm(LoadStudy *z) {
   z->nbr_ld = 0;
   z->r = nullptr;
   z->check = nullptr;
+  z->xmlstream = nullptr;
   return 0;
 }
 

@@ -500,7 +500,7 @@ static int check_each_child(XMLENTITY *root, XMLENTITY *child, void *arg) {
 
 // Opens, reads and maps the study file: 0, or the status of the first failure (2 to 6).
 static int read_and_map(LoadStudy *z) {
-  FILE *f = fopen(z->xmlfile, "r");
+  FILE *f = z->xmlstream ? z->xmlstream : fopen(z->xmlfile, "r");
   if (!f) {
     if (!z->check) fprintf(stderr, " *** ERROR: unable to open input xml file (%s) (2)\n", z->xmlfile);
     return 2;
@@ -525,7 +525,7 @@ static int read_and_map(LoadStudy *z) {
   } else {
     doc = readfile_each_XMLENTITY(f, &errflag, map_child_ahead, &ahead);
   }
-  fclose(f);
+  if (f != z->xmlstream) fclose(f);
   if (z->debug) {
     printf("$");
     fflush(stdout);

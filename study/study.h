@@ -83,6 +83,10 @@ struct LoadStudy {
   // study ends its stage with its line. A checking tool sets it after
   // init_kpm to be told of every problem instead (see StudyCheck).
   StudyCheck *check;
+  // internal: null for the program's own run, which opens xmlfile. A tool
+  // that reads the study from a stream it holds (its standard input) sets it
+  // after init_kpm; xmlfile then only names the study in messages.
+  FILE *xmlstream;
 };
 
 struct XMLENTITY;

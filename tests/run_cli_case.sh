@@ -9,6 +9,7 @@
 #   expect/NAME   expected content of the file NAME that the run leaves behind
 #   setup         optional bash script run first in the work folder (makes big or odd inputs)
 #   stdout_to     optional: a path that standard output is sent to instead (e.g. /dev/full)
+#   stdin         optional: a file given as standard input (otherwise /dev/null)
 #   anything else is an input file, copied into the work folder
 # The build date in a report header is masked as @DATE@ before comparing.
 set -u
@@ -23,7 +24,7 @@ mkdir "$tmp/work" "$tmp/out"
 for f in "$case_dir"/* "$case_dir"/.[!.]*; do
   [ -e "$f" ] || continue
   case $(basename "$f") in
-    args | stdout | stderr | status | expect | setup | stdout_to) ;;
+    args | stdout | stderr | status | expect | setup | stdout_to | stdin) ;;
     *) cp -R "$f" "$tmp/work/" ;;
   esac
 done
@@ -41,7 +42,10 @@ fi
 stdout_to="$tmp/out/stdout"
 [ -f "$case_dir/stdout_to" ] && stdout_to=$(head -n 1 "$case_dir/stdout_to")
 
-timeout 60 "$kpm" "${args[@]}" >"$stdout_to" 2>"$tmp/out/stderr" </dev/null
+stdin=/dev/null
+[ -f "$case_dir/stdin" ] && stdin=$case_dir/stdin
+
+timeout 60 "$kpm" "${args[@]}" >"$stdout_to" 2>"$tmp/out/stderr" <"$stdin"
 status=$?
 
 mask() {

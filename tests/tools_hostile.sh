@@ -74,7 +74,7 @@ kept() { # FILE: after a run that failed
     fail "the existing output $(basename "$1") was changed by a failed run"
   fi
   local left
-  left=$(find "$(dirname "$1")" -maxdepth 1 -name "$(basename "$1").tmp*" | head -n 1)
+  left=$(find "$(dirname "$1")" -maxdepth 1 -name ".kpm-*" | head -n 1)
   [ -z "$left" ] || fail "a temporary file was left behind: $left"
 }
 

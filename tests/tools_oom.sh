@@ -43,7 +43,7 @@ while :; do
   elif [ "$(cat out)" != "$KEPT" ]; then
     echo "allocation $n: the existing output was changed"
     bad=$((bad + 1))
-  elif ls out.tmp* >/dev/null 2>&1; then
+  elif ls .kpm-* >/dev/null 2>&1; then
     echo "allocation $n: a temporary file was left behind"
     bad=$((bad + 1))
   fi

@@ -90,6 +90,22 @@ void *csv_grow(void *old, size_t keep, size_t *cap, size_t need) {
 
 static int read_more(CsvReader *r);
 
+// The encoding of a list saved as UTF-16 or UTF-32, from its first bytes:
+// a byte-order mark, or the NUL bytes of ASCII text in wide characters.
+// Null for anything else.
+static const char *wide_encoding(const unsigned char *b, size_t n) {
+  if (n >= 4 && memcmp(b, "\xff\xfe\0\0", 4) == 0) return "UTF-32 (little-endian)";
+  if (n >= 4 && memcmp(b, "\0\0\xfe\xff", 4) == 0) return "UTF-32 (big-endian)";
+  if (n >= 2 && b[0] == 0xff && b[1] == 0xfe) return "UTF-16 (little-endian)";
+  if (n >= 2 && b[0] == 0xfe && b[1] == 0xff) return "UTF-16 (big-endian)";
+  if (n < 4) return nullptr;
+  if (b[0] && !b[1] && !b[2] && !b[3]) return "UTF-32 (little-endian)";
+  if (!b[0] && !b[1] && !b[2] && b[3]) return "UTF-32 (big-endian)";
+  if (b[0] && !b[1] && b[2] && !b[3]) return "UTF-16 (little-endian)";
+  if (!b[0] && b[1] && !b[2] && b[3]) return "UTF-16 (big-endian)";
+  return nullptr;
+}
+
 void csv_open(CsvReader *r, FILE *in, CsvDiag *diag) {
   memset(r, 0, sizeof *r);
   r->in = in;
@@ -100,9 +116,14 @@ void csv_open(CsvReader *r, FILE *in, CsvDiag *diag) {
   r->fields = (CsvField *)csv_grow(nullptr, 0, &r->fields_cap, 16 * sizeof(CsvField));
   r->fields_cap /= sizeof(CsvField);
   // The byte-order mark a spreadsheet may write before the first field.
-  while (r->len < 3 && read_more(r)) {
+  while (r->len < 4 && read_more(r)) {
   }
   if (r->len >= 3 && memcmp(r->buf, "\xef\xbb\xbf", 3) == 0) r->pos = 3;
+  r->encoding = wide_encoding(r->buf, r->len);
+  if (r->encoding) {
+    csv_diag_error(diag, 1, 1, "the list is saved as %s text; save it as UTF-8 CSV", r->encoding);
+    r->broken = 1;
+  }
 }
 
 void csv_close(CsvReader *r) {
@@ -146,6 +167,7 @@ static inline int peek(CsvReader *r) {
 }
 
 int csv_sniff_separator(CsvReader *r) {
+  if (r->encoding) return ',';
   long count[3] = {0, 0, 0}; // comma, semicolon, tab
   size_t i = r->pos;
   int quoted = 0;

@@ -59,12 +59,16 @@ struct CsvReader {
   CsvField *fields;
   size_t nbr_fields, fields_cap;
   int broken; // an unclosed quote swallowed the rest of the input
+  // A list in UTF-16 or UTF-32 (by its byte-order mark or its NUL bytes):
+  // its encoding, reported as an error at 1:1; nothing of it is read.
+  const char *encoding;
 };
 
 // Size of each read from the stream.
 const size_t CSV_READ_CHUNK = 65536;
 
-// Starts reading in; a byte-order mark at the start is skipped. The
+// Starts reading in; a UTF-8 byte-order mark at the start is skipped, and a
+// list in UTF-16 or UTF-32 is refused (see encoding). The
 // separator is a comma until csv_sniff_separator or the caller sets it.
 // Out of memory: "PROGRAM: error: out of memory", exit 1 (also below).
 void csv_open(CsvReader *r, FILE *in, CsvDiag *diag);

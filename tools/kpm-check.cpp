@@ -139,8 +139,10 @@ int main(int argc, char **argv) {
   int json_items = 0;
   if (o.json) fputs("[", stdout);
   for (int f = 0; f < file_count; f++) {
+    // Standard input is checked from a copy: a fault's text is read again from the file.
+    const char *path = strcmp(files[f], "-") == 0 ? tool_stdin_copy() : files[f];
     CheckResult r;
-    if (check_study(files[f], &r) != 0) {
+    if (!path || check_study(path, &r) != 0) {
       status = TOOL_USAGE_OR_IO;
       continue;
     }

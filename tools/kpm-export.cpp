@@ -228,7 +228,7 @@ int main(int argc, char **argv) {
   }
   if (!input) return usage_error("no study given%s", "");
   struct stat st;
-  if (stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (strcmp(input, "-") != 0 && stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
     tool_error("%s: is a folder", input);
     return TOOL_USAGE_OR_IO;
   }

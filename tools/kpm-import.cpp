@@ -111,13 +111,15 @@ int main(int argc, char **argv) {
   }
   if (!input) return usage_error("no list given%s", "");
 
+  // "-" is standard input, and names no study: the study has no name unless given.
+  int from_stdin = strcmp(input, "-") == 0;
   struct stat st;
-  if (stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
+  if (!from_stdin && stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
     tool_error("%s: is a folder", input);
     return TOOL_USAGE_OR_IO;
   }
   char *default_name = nullptr;
-  if (!name) name = default_name = base_name(input);
+  if (!name) name = from_stdin ? "" : (default_name = base_name(input));
   int problem = study_text_problem(name, strlen(name), 1);
   if (problem != TEXT_OK) {
     if (default_name)
@@ -127,7 +129,7 @@ int main(int argc, char **argv) {
     free(default_name);
     return TOOL_USAGE_OR_IO;
   }
-  FILE *in = fopen(input, "rb");
+  FILE *in = from_stdin ? stdin : fopen(input, "rb");
   if (!in) {
     tool_error("cannot read %s: %s", input, strerror(errno));
     free(default_name);
@@ -136,7 +138,7 @@ int main(int argc, char **argv) {
   ToolOutput out;
   int status = tool_output_open(&out, output, input);
   if (status != 0) {
-    fclose(in);
+    if (!from_stdin) fclose(in);
     free(default_name);
     return status;
   }
@@ -144,7 +146,7 @@ int main(int argc, char **argv) {
   csv_diag_init(&diag, input, stderr);
   ImportOptions options = {name, separator};
   status = import_load_list(in, &diag, &options, out.f, nullptr);
-  fclose(in);
+  if (!from_stdin) fclose(in);
   free(default_name);
   if (status == TOOL_DONE) {
     status = tool_output_commit(&out);

@@ -51,7 +51,8 @@ struct SummaryRun {
   const char *path[OUT_COUNT]; // null: not asked for
   ToolOutput out[OUT_COUNT];
   int opened[OUT_COUNT];
-  char *workbook_temp; // --xlsx -: the workbook is made here, then copied out
+  const char *workbook_temp; // --xlsx -: the workbook is made here, then copied out
+  int workbook_slot;         // the temporary file's slot (temp_file_make)
   int quiet;
   SummaryOptions opt;
   double *margins;
@@ -105,36 +106,6 @@ static const char *option_value(const char *arg, const char *name, int argc, cha
 static int option_is(const char *arg, const char *name) {
   size_t n = strlen(name);
   return strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
-}
-
-// The folder of path made absolute, then its last part: two spellings of one
-// file that does not exist yet give the same text. Null when the folder is missing.
-static char *target_name(const char *path) {
-  const char *slash = strrchr(path, '/');
-  size_t dir_length = slash ? (size_t)(slash - path) : 0;
-  char *dir = (char *)summary_calloc(dir_length + 2, 1);
-  if (slash)
-    memcpy(dir, path, dir_length ? dir_length : 1); // "/x" lies in "/"
-  else
-    dir[0] = '.';
-  char *real = realpath(dir, nullptr);
-  free(dir);
-  if (!real) return nullptr;
-  const char *base = slash ? slash + 1 : path;
-  size_t n = strlen(real) + strlen(base) + 2;
-  char *name = (char *)summary_calloc(n, 1);
-  snprintf(name, n, "%s/%s", real, base);
-  free(real);
-  return name;
-}
-
-static int same_target(const char *a, const char *b) {
-  if (strcmp(a, b) == 0 || tool_same_file(a, b)) return 1;
-  char *x = target_name(a), *y = target_name(b);
-  int same = x && y && strcmp(x, y) == 0;
-  free(x);
-  free(y);
-  return same;
 }
 
 // parse_command_line's result after --help or --version: nothing more to do.
@@ -204,16 +175,15 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
   }
 #endif
   // A workbook is binary: on a terminal it would only garble the screen.
-  if (run->path[OUT_XLSX] && strcmp(run->path[OUT_XLSX], "-") == 0 && isatty(STDOUT_FILENO))
+  if (run->path[OUT_XLSX] && tool_output_is_stdout(run->path[OUT_XLSX]) && isatty(STDOUT_FILENO))
     return usage_error("--xlsx - would write a binary workbook to the terminal; redirect it or name a file");
-  // Two outputs into one file would leave only the one renamed last.
+  // Two outputs into one file or stream would leave only one of them, or a mix.
   for (int a = 0; a < OUT_COUNT; a++) {
     for (int b = a + 1; b < OUT_COUNT; b++) {
       if (!run->path[a] || !run->path[b]) continue;
-      int a_stdout = strcmp(run->path[a], "-") == 0, b_stdout = strcmp(run->path[b], "-") == 0;
-      if (a_stdout && b_stdout)
+      if (tool_output_is_stdout(run->path[a]) && tool_output_is_stdout(run->path[b]))
         return usage_error("%s and %s both name standard output", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b]);
-      if (!a_stdout && !b_stdout && same_target(run->path[a], run->path[b]))
+      if (tool_same_output(run->path[a], run->path[b]))
         return usage_error("%s and %s both name %s", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b], run->path[b]);
     }
   }
@@ -226,8 +196,7 @@ static void discard_outputs(SummaryRun *run) {
     run->opened[k] = 0;
   }
   if (run->workbook_temp) {
-    unlink(run->workbook_temp);
-    free(run->workbook_temp);
+    temp_file_remove(run->workbook_slot);
     run->workbook_temp = nullptr;
   }
 }
@@ -565,15 +534,13 @@ static int write_workbook(const char *path, const char *target, Summary *s, cons
 static int write_workbook_to_stdout(SummaryRun *run, Summary *s) {
   const char *dir = getenv("TMPDIR");
   if (!dir || !*dir) dir = "/tmp";
-  size_t n = strlen(dir) + 32;
-  run->workbook_temp = (char *)summary_calloc(n, 1);
-  snprintf(run->workbook_temp, n, "%s/kpm-summary.XXXXXX", dir);
-  int fd = mkstemp(run->workbook_temp);
+  int fd = temp_file_make(dir, &run->workbook_slot);
   if (fd < 0) {
     tool_error("cannot make a temporary file in %s: %s", dir, strerror(errno));
     return TOOL_USAGE_OR_IO;
   }
   close(fd);
+  run->workbook_temp = temp_file_name(run->workbook_slot);
   int status = write_workbook(run->workbook_temp, "standard output", s, &run->opt);
   if (status != 0) return status;
   FILE *in = fopen(run->workbook_temp, "rb");
@@ -656,7 +623,7 @@ int main(int argc, char **argv) {
     discard_outputs(&run); // the workbook's temporary copy, if any
   }
   int stdout_taken = 0;
-  for (int k = 0; k < OUT_COUNT; k++) stdout_taken |= run.path[k] && strcmp(run.path[k], "-") == 0;
+  for (int k = 0; k < OUT_COUNT; k++) stdout_taken |= run.path[k] && tool_output_is_stdout(run.path[k]);
   if (status == 0 && !run.quiet && !stdout_taken) {
     run.opt.colour = colour_wanted();
     summary_write_text(stdout, &s, &run.opt);

@@ -796,7 +796,7 @@ int import_load_list(FILE *in, CsvDiag *diag, const ImportOptions *options, FILE
   if (im.r.read_fail) {
     tool_error("cannot read %s: %s", diag->file, strerror(errno ? errno : EIO));
     status = TOOL_USAGE_OR_IO;
-  } else if (!have_header) {
+  } else if (!have_header && !im.r.encoding) {
     csv_diag_error(diag, 1, 1, "the list is empty: it has no header row");
   }
   if (status == TOOL_DONE && diag->errors) status = TOOL_BAD_INPUT;

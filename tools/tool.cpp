@@ -57,6 +57,7 @@ int tool_load_study(LoadStudy *z, const char *path) {
   memset(z, 0, sizeof *z);
   z->xmlfile = (char *)path;
   init_kpm(z);
+  if (strcmp(path, "-") == 0) z->xmlstream = stdin;
   int status = read_study_file(z);
   if (status == 0) status = post_process_xml_file(z);
   if (status != 0) fprintf(stderr, " *** Error in read_xml_file(%d)\n", status);
@@ -64,9 +65,100 @@ int tool_load_study(LoadStudy *z, const char *path) {
 }
 
 int tool_same_file(const char *a, const char *b) {
+  if (!a || !b || strcmp(a, "-") == 0) return 0;
   struct stat sa, sb;
-  if (!a || !b || stat(a, &sa) != 0 || stat(b, &sb) != 0) return 0;
+  if (stat(a, &sa) != 0) return 0;
+  // Standard input counts when it is a file: a terminal or a pipe read and
+  // written is no file overwritten.
+  if (strcmp(b, "-") == 0)
+    return fstat(STDIN_FILENO, &sb) == 0 && S_ISREG(sb.st_mode) && S_ISREG(sa.st_mode) && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+  if (stat(b, &sb) != 0) return 0;
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Where an output path leads, to tell two outputs apart: the file it names
+// when there is one, else the name it would be created under (links
+// followed, the folder made absolute).
+struct OutputPlace {
+  int exists;
+  dev_t dev;
+  ino_t ino;
+  char name[PATH_MAX];
+};
+
+static void find_output_place(const char *path, OutputPlace *p) {
+  memset(p, 0, sizeof *p);
+  struct stat st;
+  int is_stdout = strcmp(path, "-") == 0;
+  if (is_stdout ? fstat(STDOUT_FILENO, &st) == 0 : stat(path, &st) == 0) {
+    p->exists = 1;
+    p->dev = st.st_dev;
+    p->ino = st.st_ino;
+    return;
+  }
+  char target[PATH_MAX];
+  if (is_stdout || output_follow_links(path, target, sizeof target) != 0) {
+    snprintf(p->name, sizeof p->name, "%s", path);
+    return;
+  }
+  char folder[PATH_MAX];
+  const char *base = target + output_split(target, folder);
+  char real[PATH_MAX];
+  if (!realpath(folder, real)) {
+    snprintf(p->name, sizeof p->name, "%s", target);
+    return;
+  }
+  size_t n = strlen(real), b = strlen(base);
+  if (n > 1) real[n++] = '/'; // not after "/" itself
+  if (n + b + 1 > sizeof p->name) {
+    snprintf(p->name, sizeof p->name, "%s", target);
+    return;
+  }
+  memcpy(p->name, real, n);
+  memcpy(p->name + n, base, b + 1);
+}
+
+int tool_same_output(const char *a, const char *b) {
+  if (strcmp(a, b) == 0) return 1;
+  static OutputPlace x, y; // two PATH_MAX names: not on the stack
+  find_output_place(a, &x);
+  find_output_place(b, &y);
+  if (x.exists || y.exists) return x.exists && y.exists && x.dev == y.dev && x.ino == y.ino;
+  return strcmp(x.name, y.name) == 0;
+}
+
+int tool_output_is_stdout(const char *path) {
+  return strcmp(path, "-") == 0 || output_stream_of(path, OUTPUT_STDOUT) >= 0;
+}
+
+const char *tool_stdin_copy(void) {
+  static int slot = -1;
+  if (slot >= 0) return temp_file_name(slot);
+  const char *folder = getenv("TMPDIR");
+  if (!folder || !*folder) folder = "/tmp";
+  int fd = temp_file_make(folder, &slot);
+  if (fd < 0) {
+    tool_error("cannot make a copy of standard input in %s: %s", folder, strerror(errno));
+    return nullptr;
+  }
+  FILE *copy = fdopen(fd, "w");
+  static char buf[1 << 16];
+  size_t got;
+  errno = 0;
+  while (copy && (got = fread(buf, 1, sizeof buf, stdin)) > 0 && fwrite(buf, 1, got, copy) == got) {
+  }
+  int read_failed = ferror(stdin) ? (errno ? errno : EIO) : 0;
+  int failed = !copy || ferror(copy) ? (errno ? errno : EIO) : 0;
+  if (copy ? fclose(copy) != 0 : close(fd) != 0) failed = failed ? failed : errno ? errno : EIO;
+  if (!read_failed && !failed) return temp_file_name(slot);
+  if (read_failed)
+    tool_error("cannot read standard input: %s", strerror(read_failed));
+  else
+    tool_error("cannot make a copy of standard input in %s: %s", folder, strerror(failed));
+  temp_file_remove(slot);
+  slot = -1;
+  return nullptr;
 }
 
 static char *copy_text(const char *s) {
@@ -80,40 +172,15 @@ static char *copy_text(const char *s) {
   return p;
 }
 
-// Temporary files not yet renamed into place or removed. A program that
-// exits half-way (out of memory deep in the reader or the summary) leaves
-// none behind: they are removed at exit. A program has a few outputs at most.
-static const int MAX_PENDING_TEMPS = 16;
-static char *pending_temp[MAX_PENDING_TEMPS];
-
-static void remove_pending_temps(void) {
-  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
-    if (pending_temp[i]) unlink(pending_temp[i]);
-}
-
-static void note_pending_temp(char *temp) {
-  static int registered;
-  if (!registered) registered = atexit(remove_pending_temps) == 0;
-  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
-    if (!pending_temp[i]) {
-      pending_temp[i] = temp;
-      return;
-    }
-}
-
-static void forget_pending_temp(const char *temp) {
-  for (int i = 0; i < MAX_PENDING_TEMPS; i++)
-    if (temp && pending_temp[i] == temp) pending_temp[i] = nullptr;
-}
-
 int tool_output_open(ToolOutput *o, const char *path, const char *input) {
   memset(o, 0, sizeof *o);
+  o->file.temp = -1;
   if (!path || strcmp(path, "-") == 0) {
     o->f = stdout;
     o->is_stdout = 1;
     return 0;
   }
-  if (input && tool_same_file(path, input)) {
+  if (tool_same_file(path, input)) {
     tool_error("%s: the output is the input file; refusing to overwrite it", path);
     return TOOL_USAGE_OR_IO;
   }
@@ -122,70 +189,35 @@ int tool_output_open(ToolOutput *o, const char *path, const char *input) {
     tool_error("%s: is a folder", path);
     return TOOL_USAGE_OR_IO;
   }
-  // A device or a pipe (/dev/null, /dev/stdout, a FIFO) is written in place:
-  // a file renamed over it would replace the device itself.
-  if (stat(path, &st) == 0 && !S_ISREG(st.st_mode)) {
-    o->f = fopen(path, "w");
-    if (!o->f) {
-      tool_error("cannot write %s: %s", path, strerror(errno));
-      return TOOL_USAGE_OR_IO;
-    }
-    o->path = copy_text(path);
+  // Standard output's own file (/dev/stdout, or the file it is sent to) is
+  // written through the stream, as "-" is, so that nothing else the program
+  // writes there is overwritten.
+  if (output_stream_of(path, OUTPUT_STDOUT) >= 0) {
+    o->f = stdout;
+    o->is_stdout = 1;
     return 0;
   }
-  // The temporary file lies beside the target, so that the rename stays on
-  // one file system and is atomic.
-  const char *suffix = ".tmpXXXXXX";
-  size_t n = strlen(path);
-  char *temp = (char *)kpm_calloc(n + strlen(suffix) + 1, 1);
-  if (!temp) {
-    tool_error("out of memory");
-    exit(TOOL_BAD_INPUT);
-  }
-  memcpy(temp, path, n);
-  strcpy(temp + n, suffix);
-  int fd = mkstemp(temp);
-  if (fd < 0) {
-    tool_error("cannot write %s: %s", path, strerror(errno));
-    free(temp);
+  int err = output_open(&o->file, path, OUTPUT_STDIN | OUTPUT_STDERR);
+  if (err) {
+    tool_error("cannot write %s: %s", path, strerror(err));
     return TOOL_USAGE_OR_IO;
   }
-  note_pending_temp(temp);
-  // An existing target keeps its permissions; a new one gets the usual ones.
-  mode_t mode;
-  if (stat(path, &st) == 0) {
-    mode = st.st_mode & 07777;
-  } else {
-    mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  fchmod(fd, mode);
-  o->f = fdopen(fd, "w");
-  if (!o->f) {
-    tool_error("cannot write %s: %s", path, strerror(errno));
-    close(fd);
-    unlink(temp);
-    forget_pending_temp(temp);
-    free(temp);
-    return TOOL_USAGE_OR_IO;
-  }
+  o->f = o->file.f;
   o->path = copy_text(path);
-  o->temp = temp;
+  o->temp = o->file.way == OUTPUT_REPLACE ? temp_file_name(o->file.temp) : nullptr;
   return 0;
 }
 
 static void forget_output(ToolOutput *o) {
-  forget_pending_temp(o->temp);
   free(o->path);
-  free(o->temp);
   memset(o, 0, sizeof *o);
+  o->file.temp = -1;
 }
 
 int tool_output_commit(ToolOutput *o) {
   if (o->is_stdout) {
     int failed = fflush(stdout) != 0 || ferror(stdout);
-    memset(o, 0, sizeof *o);
+    forget_output(o);
     if (failed) {
       tool_error("cannot write to standard output: %s", strerror(errno ? errno : EIO));
       return TOOL_USAGE_OR_IO;
@@ -193,35 +225,14 @@ int tool_output_commit(ToolOutput *o) {
     return 0;
   }
   if (!o->f) return TOOL_USAGE_OR_IO;
-  errno = 0;
-  int failed = fflush(o->f) != 0 || ferror(o->f);
-  int saved = errno;
-  if (fclose(o->f) != 0 && !failed) {
-    failed = 1;
-    saved = errno;
-  }
-  o->f = nullptr;
-  if (!failed && o->temp && rename(o->temp, o->path) != 0) {
-    failed = 1;
-    saved = errno;
-  }
-  if (failed) {
-    tool_error("cannot write %s: %s", o->path, strerror(saved ? saved : EIO));
-    if (o->temp) unlink(o->temp);
-    forget_output(o);
-    return TOOL_USAGE_OR_IO;
-  }
+  int err = output_commit(&o->file);
+  if (err) tool_error("cannot write %s: %s", o->path, strerror(err));
   forget_output(o);
-  return 0;
+  return err ? TOOL_USAGE_OR_IO : 0;
 }
 
 void tool_output_discard(ToolOutput *o) {
-  if (o->is_stdout) {
-    memset(o, 0, sizeof *o);
-    return;
-  }
-  if (o->f) fclose(o->f);
-  if (o->temp) unlink(o->temp);
+  if (!o->is_stdout) output_discard(&o->file);
   forget_output(o);
 }
 

@@ -1,13 +1,15 @@
 // What the companion programs (kpm-check, kpm-import, kpm-export,
 // kpm-summary) share: their messages, the study read through kpm's own
-// reader and preparation, output files that appear whole or not at all, and
-// CSV as RFC 4180 writes it. Each program is one source file beside this.
+// reader and preparation, standard input as "-", output files that appear
+// whole or not at all, and CSV as RFC 4180 writes it. Each program is one
+// source file beside this.
 #ifndef KPM_TOOLS_TOOL_H
 #define KPM_TOOLS_TOOL_H
 
 #include <cstddef>
 #include <cstdio>
 
+#include "calc/output_file.h"
 #include "study/study.h"
 
 // Exit statuses that scripts can branch on.
@@ -41,21 +43,36 @@ int tool_finish_stdout(int status);
 // " *** Error in read_xml_file(%d)"). Call release_study_memory between studies.
 int tool_load_study(LoadStudy *z, const char *path);
 
-// 1 when both paths name one existing file, under any spelling or link.
+// 1 when both paths name one existing file, under any spelling or link; "-"
+// as b is standard input, which counts only when it is a regular file.
 int tool_same_file(const char *a, const char *b);
+// 1 when two output paths lead to one place: one existing file under any
+// spelling or link ("-" is standard output's file), or, for files that do
+// not exist yet, one name in one folder.
+int tool_same_output(const char *a, const char *b);
+// 1 when path is "-" or names the file that standard output is.
+int tool_output_is_stdout(const char *path);
 
-// An output that appears whole or not at all: a file is written to a
-// temporary file beside it and renamed into place when complete; "-" (or
-// null) is standard output; a device or pipe (/dev/null) is written in place.
+// The path of a copy of standard input, made in TMPDIR on the first call
+// and removed when the program ends: a study given as "-" is read from it,
+// as often as needed. Null after an error line.
+const char *tool_stdin_copy(void);
+
+// An output by the one rule of calc/output_file.h: it appears whole or not
+// at all. "-" (or null) is standard output, and so is a path to standard
+// output's own file (/dev/stdout, or the file it is sent to).
 struct ToolOutput {
-  FILE *f;      // where to write
-  char *path;   // the target; null for standard output
-  char *temp;   // the temporary file, until committed
+  FILE *f;          // where to write
+  char *path;       // the target as given; null for standard output
+  const char *temp; // the temporary file the output goes to until committed; null when written directly
   int is_stdout;
+  OutputFile file;
 };
 // Opens path for writing. 0 on success; otherwise an error line and
-// TOOL_USAGE_OR_IO. An output that is the same file as input (may be null)
-// is refused, so that nothing the program reads is destroyed.
+// TOOL_USAGE_OR_IO: a folder, an existing file that the shell's ">" could not
+// open ("cannot write FILE: Permission denied"), and an output that is the
+// same file as input (may be null; "-" is standard input), so that nothing
+// the program reads is destroyed.
 int tool_output_open(ToolOutput *o, const char *path, const char *input);
 // Completes the output: flushes it, and renames a file into place. 0 on
 // success; otherwise an error line, the target left as it was, and

@@ -1,12 +1,15 @@
 // The results report: header, blocks, destinations and write failures.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include "calc/calc.h"
@@ -148,6 +151,38 @@ TEST(ResultsReportDeathTest, FailedWritesToTheReportFileEndTheRun) {
                 "^ \\*\\*\\* ERROR: Unable to write to output file /dev/full\n$")
         << loads << " loads";
   }
+}
+
+TEST(ResultsReportDeathTest, AReportCutShortLeavesThePreviousOneWhole) {
+  // A file size limit refuses the write half-way (its signal ignored, so the
+  // write fails): the previous report stays byte for byte, and nothing is
+  // left beside it.
+  std::string folder = temp_path("kpm_report_test_", "cut");
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  std::string path = folder + "/report.csv";
+  {
+    std::ofstream old(path);
+    old << "the previous report\n";
+  }
+  ModelBuilder m;
+  OperationalCondition *oc = m.add_oc("o", 1);
+  AmbientCondition *ac = m.add_ac("a", 1);
+  Results *r = m.add_results(oc, ac, 5000);
+  for (int i = 0; i < 5000; i++) r->lfs[r->nbr_lf++] = m.add_lf(m.add_load("101", "A", 10, 0.5), oc, ac, 0.4);
+  m.z.outfile = const_cast<char *>(path.c_str());
+  ASSERT_EQ(calc_kpm(&m.z), 0);
+  EXPECT_EXIT(
+      {
+        signal(SIGXFSZ, SIG_IGN);
+        struct rlimit limit;
+        limit.rlim_cur = limit.rlim_max = 1 << 16;
+        setrlimit(RLIMIT_FSIZE, &limit);
+        print_results(&m.z);
+      },
+      testing::ExitedWithCode(1), "^ \\*\\*\\* ERROR: Unable to write to output file " + path + "\n$");
+  EXPECT_EQ(read_file(path), "the previous report\n");
+  EXPECT_EQ(system(("test \"$(ls -A " + folder + ")\" = report.csv").c_str()), 0) << "a temporary file was left";
+  system(("rm -rf " + folder).c_str());
 }
 
 TEST(ResultsReportDeathTest, NullStudyEndsTheRunSilently) {

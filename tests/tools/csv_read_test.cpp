@@ -106,6 +106,45 @@ TEST(CsvRead, QuotingGoneWrongIsReportedWhereItStarts) {
   EXPECT_EQ(got.diagnostics, "l.csv:1:2: error: text after the closing quote of the cell\n");
 }
 
+TEST(CsvRead, WideEncodingsAreRefusedByName) {
+  // "n,1" in each encoding, with and without its byte-order mark.
+  struct Case {
+    std::string bytes;
+    const char *encoding;
+  } cases[] = {
+      {std::string("\xff\xfen\0,\0"
+                   "1\0",
+                   8),
+       "UTF-16 (little-endian)"},
+      {std::string("n\0,\0"
+                   "1\0",
+                   6),
+       "UTF-16 (little-endian)"},
+      {std::string("\xfe\xff\0n\0,\0"
+                   "1",
+                   8),
+       "UTF-16 (big-endian)"},
+      {std::string("\0n\0,\0"
+                   "1",
+                   6),
+       "UTF-16 (big-endian)"},
+      {std::string("\xff\xfe\0\0n\0\0\0", 8), "UTF-32 (little-endian)"},
+      {std::string("n\0\0\0,\0\0\0", 8), "UTF-32 (little-endian)"},
+      {std::string("\0\0\xfe\xff\0\0\0n", 8), "UTF-32 (big-endian)"},
+      {std::string("\0\0\0n\0\0\0,", 8), "UTF-32 (big-endian)"},
+  };
+  for (const Case &c : cases) {
+    Read got = read_all(c.bytes);
+    EXPECT_TRUE(got.records.empty()) << c.encoding;
+    EXPECT_EQ(got.diagnostics,
+              std::string("l.csv:1:1: error: the list is saved as ") + c.encoding + " text; save it as UTF-8 CSV\n");
+  }
+  // UTF-8 with its mark, and NUL bytes that are no wide text, read as ever.
+  EXPECT_EQ(read_all("\xef\xbb\xbfn,1\n").records, (std::vector<std::string>{"1|[n]|[1]"}));
+  EXPECT_EQ(read_all(std::string("a\0b,1\n", 6)).errors, 0);
+  EXPECT_EQ(read_all(std::string("\0\0\0\0", 4)).diagnostics, "");
+}
+
 TEST(CsvRead, LongFieldsAndRecordsCrossTheReadBuffer) {
   std::string big(3 * CSV_READ_CHUNK + 17, 'x');
   std::string input = "a," + big + "\n\"" + big + "\"\"" + big + "\";b\n";

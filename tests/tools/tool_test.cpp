@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -20,6 +21,12 @@ std::string slurp(const std::string &path) {
   while ((c = fgetc(f)) != EOF) s += (char)c;
   fclose(f);
   return s;
+}
+
+void put_file(const std::string &path, const char *text) {
+  FILE *f = fopen(path.c_str(), "w");
+  fputs(text, f);
+  fclose(f);
 }
 
 std::string temp_folder() {
@@ -50,8 +57,9 @@ TEST(ToolCsv, TextsAreQuotedWithQuotesDoubled) {
 }
 
 TEST(ToolCsv, NumbersReadBackToTheSameDouble) {
-  const double values[] = {0.0, -0.0, 1.0, 0.1, 1.0 / 3.0, 87.14285714285714, 1e-300, 1.7976931348623157e308,
-                           4.9e-324, 123456789012345678.0, -2.5};
+  const double values[] = {
+      0.0, -0.0, 1.0, 0.1, 1.0 / 3.0, 87.14285714285714, 1e-300, 1.7976931348623157e308, 4.9e-324, 123456789012345678.0,
+      -2.5};
   for (double v : values) {
     char buf[SHORTEST_REAL_SIZE];
     format_shortest_real(buf, sizeof buf, v);
@@ -67,9 +75,7 @@ TEST(ToolCsv, NumbersReadBackToTheSameDouble) {
 TEST(ToolOutput, AppearsOnlyWhenCommitted) {
   std::string dir = temp_folder();
   std::string target = dir + "/out.csv";
-  FILE *old = fopen(target.c_str(), "w");
-  fputs("old\n", old);
-  fclose(old);
+  put_file(target, "old\n");
 
   ToolOutput o;
   ASSERT_EQ(tool_output_open(&o, target.c_str(), nullptr), 0);
@@ -89,9 +95,7 @@ TEST(ToolOutput, AppearsOnlyWhenCommitted) {
 TEST(ToolOutput, RefusesTheInputAndMissingFolders) {
   std::string dir = temp_folder();
   std::string input = dir + "/study.xml";
-  FILE *f = fopen(input.c_str(), "w");
-  fputs("<kpm/>\n", f);
-  fclose(f);
+  put_file(input, "<kpm/>\n");
   ASSERT_EQ(symlink("study.xml", (dir + "/link.xml").c_str()), 0);
 
   ToolOutput o;
@@ -108,9 +112,7 @@ TEST(ToolOutput, AFullDeviceLeavesTheTargetAsItWas) {
   // closing the stream's descriptor under it.
   std::string dir = temp_folder();
   std::string target = dir + "/out.csv";
-  FILE *old = fopen(target.c_str(), "w");
-  fputs("old\n", old);
-  fclose(old);
+  put_file(target, "old\n");
   ToolOutput o;
   ASSERT_EQ(tool_output_open(&o, target.c_str(), nullptr), 0);
   fputs("new\n", o.f);
@@ -118,6 +120,50 @@ TEST(ToolOutput, AFullDeviceLeavesTheTargetAsItWas) {
   EXPECT_EQ(tool_output_commit(&o), TOOL_USAGE_OR_IO);
   EXPECT_EQ(slurp(target), "old\n");
   EXPECT_EQ(system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0) << "a temporary file was left";
+  system(("rm -rf " + dir).c_str());
+}
+
+TEST(ToolOutput, TwoOutputsThatReachOnePlace) {
+  std::string dir = temp_folder();
+  ASSERT_EQ(mkdir((dir + "/sub").c_str(), 0755), 0);
+  ASSERT_EQ(symlink("sub/b.csv", (dir + "/link.csv").c_str()), 0); // dangling: b.csv is made through it
+  struct {
+    const char *a, *b;
+    int same;
+  } cases[] = {
+      {"-", "/dev/stdout", 1},      {"-", "/dev/fd/1", 1},        {"/dev/stdout", "/dev/fd/1", 1},
+      {"a.csv", "./a.csv", 1},      {"sub/../a.csv", "a.csv", 1}, {"a.csv", "b.csv", 0},
+      {"link.csv", "sub/b.csv", 1}, {"link.csv", "b.csv", 0},     {"/dev/null", "/dev/null", 1},
+  };
+  for (auto &c : cases) {
+    std::string a = c.a[0] == '/' || c.a[0] == '-' ? c.a : dir + "/" + c.a;
+    std::string b = c.b[0] == '/' || c.b[0] == '-' ? c.b : dir + "/" + c.b;
+    EXPECT_EQ(tool_same_output(a.c_str(), b.c_str()), c.same) << c.a << " and " << c.b;
+  }
+  EXPECT_TRUE(tool_output_is_stdout("/dev/stdout"));
+  EXPECT_FALSE(tool_output_is_stdout((dir + "/a.csv").c_str()));
+  ToolOutput o;
+  ASSERT_EQ(tool_output_open(&o, "/dev/stdout", nullptr), 0);
+  EXPECT_TRUE(o.is_stdout);
+  EXPECT_EQ(o.f, stdout);
+  tool_output_discard(&o);
+  system(("rm -rf " + dir).c_str());
+}
+
+TEST(ToolOutput, StandardInputAsTheInputIsNotOverwritten) {
+  std::string dir = temp_folder();
+  std::string list = dir + "/list.csv";
+  put_file(list, "name\n");
+  int saved = dup(STDIN_FILENO);
+  int fd = open(list.c_str(), O_RDONLY);
+  dup2(fd, STDIN_FILENO);
+  close(fd);
+  ToolOutput o;
+  int status = tool_output_open(&o, list.c_str(), "-");
+  dup2(saved, STDIN_FILENO);
+  close(saved);
+  EXPECT_EQ(status, TOOL_USAGE_OR_IO);
+  EXPECT_EQ(slurp(list), "name\n");
   system(("rm -rf " + dir).c_str());
 }
 
