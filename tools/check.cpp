@@ -11,6 +11,7 @@
 
 #include "calc/calc.h"
 #include "tools/check.h"
+#include "tools/csv_read.h"
 #include "tools/tool.h"
 #include "xml/xmlentity.h"
 
@@ -179,10 +180,12 @@ void note(Checker *k, Pos at, const char *code, const char *format, ...) {
 }
 
 // Texts of the study are data: in a message each stands in quotes, on one
-// line, control bytes written as \n, \t or \xHH, and cut to a readable length.
-const int QUOTED_MAX = 60;
+// line, each character as every diagnostic shows it (diag_shown_char), and
+// cut to a readable length.
+const int QUOTED_MAX = 60; // bytes of the text
 struct Quoted {
-  char text[QUOTED_MAX * 4 + 8];
+  // Each byte becomes at most 4 (\xNN); the last character may pass the cut by 3 bytes.
+  char text[(QUOTED_MAX + 3) * 4 + 8];
 };
 
 Quoted quote_with(const char *s, const char *mark) {
@@ -190,25 +193,14 @@ Quoted quote_with(const char *s, const char *mark) {
   char *o = q.text;
   if (*mark) *o++ = *mark;
   if (!s) s = "";
-  int n = 0;
-  for (; *s && n < QUOTED_MAX; s++, n++) {
-    unsigned char c = (unsigned char)*s;
-    if (c == '\n') {
-      *o++ = '\\';
-      *o++ = 'n';
-    } else if (c == '\t') {
-      *o++ = '\\';
-      *o++ = 't';
-    } else if (c == '\r') {
-      *o++ = '\\';
-      *o++ = 'r';
-    } else if (c < 0x20 || c == 0x7f) {
-      o += sprintf(o, "\\x%02x", c);
-    } else {
-      *o++ = (char)c;
-    }
+  size_t length = strlen(s);
+  size_t i = 0;
+  while (i < length && i < (size_t)QUOTED_MAX) {
+    size_t written = 0;
+    i += diag_shown_char(s + i, length - i, o, &written);
+    o += written;
   }
-  if (*s) {
+  if (i < length) {
     memcpy(o, "...", 3);
     o += 3;
   }

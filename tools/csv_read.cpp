@@ -42,28 +42,63 @@ void csv_diag_warning(CsvDiag *d, long row, long column, const char *format, ...
 // recognise it, never a 10 MB line.
 static const size_t DIAG_TEXT_SHOWN = 40;
 
+// Code points that a terminal does not show as they are: they reorder the
+// text around them, break its line or are invisible.
+static int is_hidden_code_point(unsigned c) {
+  return (c >= 0x80 && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 ||
+         c == 0x2029 || c == 0xfeff;
+}
+
+size_t diag_shown_char(const char *s, size_t length, char *out, size_t *written) {
+  unsigned char c = (unsigned char)s[0];
+  if (c == '\n' || c == '\r' || c == '\t') {
+    out[0] = '\\';
+    out[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
+    *written = 2;
+    return 1;
+  }
+  if (c < 0x20 || c == 0x7f) {
+    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\x%02x", c);
+    return 1;
+  }
+  if (c < 0x80) {
+    out[0] = (char)c;
+    *written = 1;
+    return 1;
+  }
+  // A sequence is judged on the bytes of the text only, never past its end.
+  unsigned char seq[5] = {0, 0, 0, 0, 0};
+  memcpy(seq, s, length < 4 ? length : 4);
+  int n = utf8_sequence_length(seq);
+  if (n == 0) {
+    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\x%02x", c);
+    return 1;
+  }
+  unsigned code = utf8_code_point(seq, n);
+  if (is_hidden_code_point(code)) {
+    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\u%04x", code);
+  } else {
+    memcpy(out, s, (size_t)n);
+    *written = (size_t)n;
+  }
+  return (size_t)n;
+}
+
 const char *csv_diag_text(char *buf, size_t n, const char *s, size_t length) {
   size_t o = 0;
   size_t i = 0;
-  for (; i < length && i < DIAG_TEXT_SHOWN && o + 8 < n; i++) {
-    unsigned char c = (unsigned char)s[i];
-    if (c < 0x20 || c == 0x7f) {
-      o += (size_t)snprintf(buf + o, n - o, "\\x%02x", c);
-    } else {
-      buf[o++] = (char)c;
-    }
+  while (i < length && o + DIAG_CHAR_MAX + 4 < n) {
+    char one[DIAG_CHAR_MAX + 1];
+    size_t w = 0;
+    size_t took = diag_shown_char(s + i, length - i, one, &w);
+    if (i + took > DIAG_TEXT_SHOWN) break;
+    memcpy(buf + o, one, w);
+    o += w;
+    i += took;
   }
   if (i < length) {
-    // Cut before a UTF-8 continuation byte rather than inside a character.
-    while (o > 0 && i > 0 && ((unsigned char)s[i] & 0xc0) == 0x80 && ((unsigned char)buf[o - 1] & 0xc0) == 0x80) {
-      o--;
-      i--;
-    }
-    if (o > 0 && ((unsigned char)s[i] & 0xc0) == 0x80 && ((unsigned char)buf[o - 1] & 0xc0) == 0xc0) o--;
-    if (o + 4 <= n) {
-      memcpy(buf + o, "...", 3);
-      o += 3;
-    }
+    memcpy(buf + o, "...", 3);
+    o += 3;
   }
   buf[o] = '\0';
   return buf;

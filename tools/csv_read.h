@@ -30,10 +30,25 @@ void csv_diag_init(CsvDiag *d, const char *file, FILE *stream);
 void csv_diag_error(CsvDiag *d, long row, long column, const char *format, ...) __attribute__((format(printf, 4, 5)));
 // The same with "warning".
 void csv_diag_warning(CsvDiag *d, long row, long column, const char *format, ...) __attribute__((format(printf, 4, 5)));
-// A cell's text as messages show it, into buf of size n: at most about 40
-// bytes (then "..."), control bytes as \xNN. Returns buf.
+// A cell's text as messages show it, into buf of size n: at most 40 bytes
+// (then "..."), never cut inside a character, each character as
+// diag_shown_char shows it. Returns buf.
 const char *csv_diag_text(char *buf, size_t n, const char *s, size_t length);
 const size_t CSV_DIAG_TEXT_SIZE = 200;
+
+// One character of a text from an input as every diagnostic shows it, so
+// that a message can neither play tricks on a terminal nor hide what the
+// text holds: the bytes of a well-formed UTF-8 character stay as they are
+// (a dash, a euro sign, a phi); line breaks and tabs become \n, \r and
+// \t; other C0 control bytes and DEL become \xNN; the C1 controls (U+0080
+// to U+009F), the bidirectional overrides and isolates (U+202A to U+202E,
+// U+2066 to U+2069), the line and paragraph separators (U+2028, U+2029) and
+// the byte-order mark (U+FEFF) become \uNNNN; a byte that belongs to no
+// well-formed sequence becomes \xNN. Writes at most DIAG_CHAR_MAX bytes
+// into out (room for one more, which may get a NUL) and sets *written;
+// returns the bytes of s it takes (1 to 4; length is at least 1).
+const size_t DIAG_CHAR_MAX = 6;
+size_t diag_shown_char(const char *s, size_t length, char *out, size_t *written);
 
 // One field of the current record: its text is record text + offset,
 // length bytes, NUL-terminated (it may hold NUL bytes of its own).
