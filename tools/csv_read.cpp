@@ -1,6 +1,7 @@
 // The CSV reader: one pass over the bytes, each copied once into the
 // current record's texts.
 #include <cstdarg>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,23 +10,47 @@
 #include "xml/xmlentity.h"
 
 void csv_diag_init(CsvDiag *d, const char *file, FILE *stream) {
+  memset(d, 0, sizeof *d);
   d->file = file;
   d->stream = stream;
-  d->errors = 0;
-  d->warnings = 0;
 }
 
-static void diag_line(CsvDiag *d, const char *kind, long row, long column, const char *format, va_list ap) {
+static void diag_line(CsvDiag *d, const char *kind, const char *tail, long row, long column, const char *format,
+                      va_list ap) {
   if (!d->stream) return;
-  fprintf(d->stream, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
-  vfprintf(d->stream, format, ap);
-  fputc('\n', d->stream);
+  if (!d->held) {
+    fprintf(d->stream, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
+    vfprintf(d->stream, format, ap);
+    fprintf(d->stream, "%s\n", tail);
+    return;
+  }
+  va_list copy;
+  va_copy(copy, ap);
+  int head = snprintf(nullptr, 0, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
+  int body = vsnprintf(nullptr, 0, format, copy);
+  va_end(copy);
+  size_t n = (size_t)head + (size_t)body + strlen(tail) + 1;
+  if (d->held_length + n + 1 > d->held_text_cap)
+    d->held_text = (char *)csv_grow(d->held_text, d->held_length, &d->held_text_cap, d->held_length + n + 1);
+  char *o = d->held_text + d->held_length;
+  snprintf(o, (size_t)head + 1, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
+  vsnprintf(o + head, (size_t)body + 1, format, ap);
+  snprintf(o + head + body, strlen(tail) + 2, "%s\n", tail);
+  if ((d->nbr_held + 1) * sizeof(CsvHeldLine) > d->held_cap)
+    d->held_lines = (CsvHeldLine *)csv_grow(d->held_lines, d->nbr_held * sizeof(CsvHeldLine), &d->held_cap,
+                                            (d->nbr_held + 1) * sizeof(CsvHeldLine));
+  CsvHeldLine *l = &d->held_lines[d->nbr_held++];
+  l->row = row;
+  l->column = column;
+  l->offset = d->held_length;
+  l->length = n;
+  d->held_length += n;
 }
 
 void csv_diag_error(CsvDiag *d, long row, long column, const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  diag_line(d, "error", row, column, format, ap);
+  diag_line(d, "error", "", row, column, format, ap);
   va_end(ap);
   d->errors++;
 }
@@ -33,9 +58,44 @@ void csv_diag_error(CsvDiag *d, long row, long column, const char *format, ...) 
 void csv_diag_warning(CsvDiag *d, long row, long column, const char *format, ...) {
   va_list ap;
   va_start(ap, format);
-  diag_line(d, "warning", row, column, format, ap);
+  diag_line(d, d->werror ? "error" : "warning", d->werror ? " [--werror]" : "", row, column, format, ap);
   va_end(ap);
-  d->warnings++;
+  if (d->werror)
+    d->errors++;
+  else
+    d->warnings++;
+}
+
+void csv_diag_note(CsvDiag *d, long row, long column, const char *format, ...) {
+  va_list ap;
+  va_start(ap, format);
+  diag_line(d, "note", "", row, column, format, ap);
+  va_end(ap);
+  d->notes++;
+}
+
+void csv_diag_hold(CsvDiag *d) { d->held = 1; }
+
+// The lines' order: by place, then as found (their offsets rise as they come).
+static int compare_held(const void *a, const void *b) {
+  const CsvHeldLine *x = (const CsvHeldLine *)a, *y = (const CsvHeldLine *)b;
+  if (x->row != y->row) return x->row < y->row ? -1 : 1;
+  if (x->column != y->column) return x->column < y->column ? -1 : 1;
+  return (x->offset > y->offset) - (x->offset < y->offset);
+}
+
+void csv_diag_release(CsvDiag *d) {
+  if (d->nbr_held) {
+    qsort(d->held_lines, d->nbr_held, sizeof(CsvHeldLine), compare_held);
+    for (size_t i = 0; i < d->nbr_held; i++)
+      fwrite(d->held_text + d->held_lines[i].offset, 1, d->held_lines[i].length, d->stream);
+  }
+  free(d->held_lines);
+  free(d->held_text);
+  d->held_lines = nullptr;
+  d->held_text = nullptr;
+  d->nbr_held = d->held_cap = d->held_length = d->held_text_cap = 0;
+  d->held = 0;
 }
 
 // Bytes of a cell shown in a message before it is cut short: enough to

@@ -16,6 +16,12 @@
 // growing is linear. Out of memory: "PROGRAM: error: out of memory", exit 1.
 void *csv_grow(void *old, size_t keep, size_t *cap, size_t need);
 
+// A diagnostic kept back until its input is read (csv_diag_hold).
+struct CsvHeldLine {
+  long row, column;
+  size_t offset, length; // of its line in CsvDiag::held_text
+};
+
 // Where the diagnostics of one input go, "FILE:ROW:COLUMN: error: MESSAGE",
 // and how many there were.
 struct CsvDiag {
@@ -23,13 +29,29 @@ struct CsvDiag {
   FILE *stream;     // where the lines go (standard error in the programs)
   long errors;
   long warnings;
+  long notes;
+  int werror; // a warning is an error: "error: ... [--werror]", counted as one
+  // While held: the lines, written in the order of their places by csv_diag_release.
+  int held;
+  CsvHeldLine *held_lines;
+  size_t nbr_held, held_cap;
+  char *held_text;
+  size_t held_length, held_text_cap;
 };
 
 void csv_diag_init(CsvDiag *d, const char *file, FILE *stream);
 // One line "FILE:ROW:COLUMN: error: MESSAGE" (printf style); counts it.
 void csv_diag_error(CsvDiag *d, long row, long column, const char *format, ...) __attribute__((format(printf, 4, 5)));
-// The same with "warning".
+// The same with "warning" (an error with werror).
 void csv_diag_warning(CsvDiag *d, long row, long column, const char *format, ...) __attribute__((format(printf, 4, 5)));
+// The same with "note": what was done with the input, which needs no change.
+void csv_diag_note(CsvDiag *d, long row, long column, const char *format, ...) __attribute__((format(printf, 4, 5)));
+// From now on the lines are kept (and counted) instead of written, for a
+// reader that finds problems in more than one pass over its input.
+void csv_diag_hold(CsvDiag *d);
+// Writes the kept lines sorted by row, then column (lines of one place in
+// the order in which they were found), and writes the next ones at once.
+void csv_diag_release(CsvDiag *d);
 // A cell's text as messages show it, into buf of size n: at most 40 bytes
 // (then "..."), never cut inside a character, each character as
 // diag_shown_char shows it. Returns buf.
