@@ -479,15 +479,23 @@ static int decimal_value(const Decimal *d, long shift, Bytes *scratch, double *v
     *v = d->negative ? -0.0 : 0.0;
     return NUMBER_OK;
   }
+  // "e", a sign and the digits of the exponent, written from the right.
   char exponent[32];
   long e = d->exponent + shift;
-  int en = snprintf(exponent, sizeof exponent, "e%ld", e);
+  unsigned long magnitude = e < 0 ? (unsigned long)-e : (unsigned long)e;
+  size_t en = sizeof exponent;
+  do {
+    exponent[--en] = (char)('0' + magnitude % 10);
+    magnitude /= 10;
+  } while (magnitude);
+  if (e < 0) exponent[--en] = '-';
+  exponent[--en] = 'e';
   size_t at = scratch->length;
   bytes_add(scratch, d->negative ? "-" : "+", 1);
   scratch->length--;
   bytes_add(scratch, scratch->p + d->digits, d->nbr_digits);
   scratch->length--;
-  bytes_add(scratch, exponent, (size_t)en);
+  bytes_add(scratch, exponent + en, sizeof exponent - en);
   errno = 0;
   *v = strtod(scratch->p + at, nullptr);
   return std::isfinite(*v) ? NUMBER_OK : NUMBER_HUGE;
@@ -623,16 +631,45 @@ struct ListText {
 
 // A number cell that is not empty: its trimmed text.
 struct RowCell {
-  size_t offset; // in the import's texts
+  const char *text;
   size_t length;
   size_t column; // from 0
 };
 
+// A row's number cells are kept one after another in Import::cells, each
+// as its column and length (7 bits a byte, the high bit set on all but the
+// last) and its text: a few bytes for a cell, whatever the list's width.
 struct ListRow {
   long row;
   ListText name, swbs;
-  size_t first_cell, nbr_cells; // its number cells, in column order
+  size_t cells, cells_length; // its number cells, in column order: their bytes
 };
+
+struct CellCursor {
+  const unsigned char *p, *end;
+};
+
+static void put_count(Bytes *b, size_t v);
+static size_t get_count(CellCursor *c) {
+  size_t v = 0;
+  int shift = 0;
+  for (;;) {
+    unsigned char x = *c->p++;
+    v |= (size_t)(x & 0x7f) << shift;
+    if (!(x & 0x80)) return v;
+    shift += 7;
+  }
+}
+
+// The next number cell of a row; 0 after the last.
+static int next_cell(CellCursor *c, RowCell *cell) {
+  if (c->p >= c->end) return 0;
+  cell->column = get_count(c);
+  cell->length = get_count(c);
+  cell->text = (const char *)c->p;
+  c->p += cell->length;
+  return 1;
+}
 
 struct ListLf {
   size_t pair;
@@ -676,19 +713,37 @@ struct Import {
   Bytes texts;
   ListRow *rows;
   size_t nbr_rows, rows_cap;
-  RowCell *cells;
-  size_t nbr_cells, cells_cap;
+  Bytes cells; // the rows' number cells
   MarkProof proof[2]; // a decimal point, a decimal comma
   int mark;           // '.' or ','; 0 while unsettled
   int mark_from;
   ListLf *lfs; // one row's load factors, while it is written
   size_t nbr_lfs, lfs_cap;
-  size_t *cell_at; // per column: 1 + the row's cell in it, while a row is written
+  size_t *cell_row; // per column: 1 + the last row written with a cell in it
   long loads;      // loads written
   Bytes scratch;
 };
 
 static const char *shown(char *buf, const char *s, size_t n) { return csv_diag_text(buf, CSV_DIAG_TEXT_SIZE, s, n); }
+
+static void put_count(Bytes *b, size_t v) {
+  unsigned char buf[16];
+  size_t n = 0;
+  do {
+    buf[n] = (unsigned char)(v & 0x7f);
+    v >>= 7;
+    if (v) buf[n] |= 0x80;
+    n++;
+  } while (v);
+  bytes_add(b, buf, n);
+  b->length--; // no NUL between the parts of a cell
+}
+
+static CellCursor row_cells(const Import *im, const ListRow *row) {
+  CellCursor c = {(const unsigned char *)im->cells.p + row->cells,
+                  (const unsigned char *)im->cells.p + row->cells + row->cells_length};
+  return c;
+}
 
 static void *take(size_t count, size_t size) {
   size_t cap = 0;
@@ -1154,7 +1209,7 @@ static void store_row(Import *im) {
   row->row = r->row;
   store_text(im, LIST_NAME, &row->name);
   store_text(im, LIST_SWBS, &row->swbs);
-  row->first_cell = im->nbr_cells;
+  row->cells = im->cells.length;
   size_t last = r->nbr_fields < im->nbr_columns ? r->nbr_fields : im->nbr_columns;
   for (size_t i = 0; i < last; i++) {
     if (!is_number_column(im, i)) continue;
@@ -1162,23 +1217,22 @@ static void store_row(Import *im) {
     size_t n = r->fields[i].length;
     trim(&s, &n);
     if (!n) continue;
-    im->cells = (RowCell *)room_for_one(im->cells, im->nbr_cells, &im->cells_cap, sizeof(RowCell));
-    RowCell *c = &im->cells[im->nbr_cells++];
-    c->offset = bytes_add(&im->texts, s, n);
-    c->length = n;
-    c->column = i;
+    put_count(&im->cells, i);
+    put_count(&im->cells, n);
+    size_t at = bytes_add(&im->cells, s, n);
+    im->cells.length--;
     int marks = number_marks(s, n, &im->scratch);
     if (marks == MARKS_POINT || marks == MARKS_COMMA) {
       MarkProof *p = &im->proof[marks == MARKS_COMMA];
       if (!p->count++) {
         p->row = r->row;
         p->column = (long)i + 1;
-        p->offset = c->offset;
+        p->offset = at;
         p->length = n;
       }
     }
   }
-  row->nbr_cells = im->nbr_cells - row->first_cell;
+  row->cells_length = im->cells.length - row->cells;
 }
 
 // The decimal mark of the list: given, fixed by the comma between cells, or
@@ -1222,7 +1276,7 @@ static const size_t SUBJECT_SIZE = 2 * CSV_DIAG_TEXT_SIZE + 64;
 // (what names a fixed column; pair the load factor's pair).
 static int read_cell(Import *im, long row, const RowCell *c, const char *what, const char *pair, int shift,
                      int header_percent, double *v, int *cell_percent) {
-  const char *text = im->texts.p + c->offset;
+  const char *text = c->text;
   size_t n = c->length;
   long column = (long)c->column + 1;
   char who[SUBJECT_SIZE], buf[CSV_DIAG_TEXT_SIZE];
@@ -1272,22 +1326,26 @@ static int read_cell(Import *im, long row, const RowCell *c, const char *what, c
                    "%s has a decimal %s, but the list writes its numbers with a decimal %s (as %ld:%ld \"%s\" "
                    "does): give --decimal-comma or --decimal-point to say which it uses",
                    who, mark_word(im->mark == ',' ? '.' : ','), mark_word(im->mark), p->row, p->column,
-                   shown(buf, im->texts.p + p->offset, p->length));
+                   shown(buf, im->cells.p + p->offset, p->length));
   }
   return NUMBER_BAD;
 }
 
 // The cells of a row by kind: the fixed number columns'.
 struct RowNumbers {
-  const RowCell *fixed[LIST_PAIR];
+  RowCell cell[LIST_PAIR];
+  const RowCell *fixed[LIST_PAIR]; // null where the row has none
 };
 
 static void find_fixed_cells(const Import *im, const ListRow *row, RowNumbers *rn) {
   memset(rn, 0, sizeof *rn);
-  for (size_t k = 0; k < row->nbr_cells; k++) {
-    const RowCell *c = &im->cells[row->first_cell + k];
-    int kind = im->columns[c->column].kind;
-    if (kind != LIST_PAIR) rn->fixed[kind] = c;
+  CellCursor cursor = row_cells(im, row);
+  RowCell c;
+  while (next_cell(&cursor, &c)) {
+    int kind = im->columns[c.column].kind;
+    if (kind == LIST_PAIR) continue;
+    rn->cell[kind] = c;
+    rn->fixed[kind] = &rn->cell[kind];
   }
 }
 
@@ -1312,7 +1370,7 @@ static long row_quantity(Import *im, const ListRow *row, const RowNumbers *rn, i
     if (report)
       csv_diag_error(im->diag, row->row, (long)c->column + 1,
                      "quantity \"%s\" is not a whole number of loads from 0 to %ld",
-                     shown(buf, im->texts.p + c->offset, c->length), LIST_QUANTITY_MAX);
+                     shown(buf, c->text, c->length), LIST_QUANTITY_MAX);
     return -1;
   }
   return (long)v;
@@ -1346,7 +1404,7 @@ static int fixed_number(Import *im, const ListRow *row, const RowNumbers *rn, in
     return -1;
   }
   const char *what = LIST_COLUMN_NAMES[kind];
-  const char *text = im->texts.p + c->offset;
+  const char *text = c->text;
   char buf[CSV_DIAG_TEXT_SIZE];
   int percent = 0;
   if (read_cell(im, row->row, c, what, nullptr, im->shift_of[kind], im->percent_of[kind], v, &percent) != NUMBER_OK)
@@ -1422,8 +1480,10 @@ static void check_row(Import *im, const ListRow *row) {
   fixed_number(im, row, &rn, LIST_PF, &v);
   char who[SUBJECT_SIZE], buf[CSV_DIAG_TEXT_SIZE], buf2[CSV_DIAG_TEXT_SIZE];
   int any = 0;
-  for (size_t k = 0; k < row->nbr_cells; k++) {
-    const RowCell *c = &im->cells[row->first_cell + k];
+  CellCursor cursor = row_cells(im, row);
+  RowCell cell;
+  while (next_cell(&cursor, &cell)) {
+    const RowCell *c = &cell;
     const Column *col = &im->columns[c->column];
     if (col->kind != LIST_PAIR) continue;
     any = 1;
@@ -1431,17 +1491,16 @@ static void check_row(Import *im, const ListRow *row) {
     const char *pair = column_header(im, c->column);
     int percent = col->star ? im->stars[col->index].percent : im->pairs[col->index].percent;
     if (read_cell(im, row->row, c, nullptr, pair, 0, percent, &v, nullptr) != NUMBER_OK) continue;
-    const char *text = im->texts.p + c->offset;
-    subject(who, sizeof who, nullptr, pair, text, c->length, 0);
     const char *name = nullptr;
     const char *why = nullptr;
     int *reported = col->star ? &im->stars[col->index].reported : &im->pairs[col->index].reported;
     if (v < 0 || v > 1) {
-      csv_diag_error(im->diag, row->row, column, "%s is out of range (kpm accepts 0 to 1)", who);
+      csv_diag_error(im->diag, row->row, column, "%s is out of range (kpm accepts 0 to 1)",
+                     subject(who, sizeof who, nullptr, pair, c->text, c->length, 0));
     } else if (v > peak_fraction && peak >= 0) {
       csv_diag_error(im->diag, row->row, column,
-                     "%s is above the load's peak fraction %g (kpm accepts up to the peak fraction)", who,
-                     peak_fraction);
+                     "%s is above the load's peak fraction %g (kpm accepts up to the peak fraction)",
+                     subject(who, sizeof who, nullptr, pair, c->text, c->length, 0), peak_fraction);
     } else if ((why = pair_problem(im, c->column, &name)) != nullptr && !*reported) {
       // Reported once: every cell of the column has the same problem.
       csv_diag_error(im->diag, row->row, column,
@@ -1551,12 +1610,13 @@ static void row_values(Import *im, const ListRow *row, RowValues *rv) {
   // The load factors in column order; a star column's under each ambient
   // condition where no column of that pair has a value in the row.
   im->nbr_lfs = 0;
-  for (size_t k = 0; k < row->nbr_cells; k++) {
-    const RowCell *c = &im->cells[row->first_cell + k];
-    im->cell_at[c->column] = row->first_cell + k + 1;
-  }
-  for (size_t k = 0; k < row->nbr_cells; k++) {
-    const RowCell *c = &im->cells[row->first_cell + k];
+  size_t stamp = (size_t)(row - im->rows) + 1;
+  CellCursor cursor = row_cells(im, row);
+  RowCell cell;
+  while (next_cell(&cursor, &cell)) im->cell_row[cell.column] = stamp;
+  cursor = row_cells(im, row);
+  while (next_cell(&cursor, &cell)) {
+    const RowCell *c = &cell;
     const Column *col = &im->columns[c->column];
     if (col->kind != LIST_PAIR) continue;
     int percent = col->star ? im->stars[col->index].percent : im->pairs[col->index].percent;
@@ -1571,7 +1631,7 @@ static void row_values(Import *im, const ListRow *row, RowValues *rv) {
       size_t pair = col->index;
       if (col->star) {
         long named = im->star_explicit[first + a];
-        if (named && im->cell_at[named - 1] > row->first_cell) continue; // that column's own value wins
+        if (named && im->cell_row[named - 1] == stamp) continue; // that column's own value wins
         pair = im->star_pair[first + a];
       }
       im->lfs = (ListLf *)room_for_one(im->lfs, im->nbr_lfs, &im->lfs_cap, sizeof(ListLf));
@@ -1579,7 +1639,6 @@ static void row_values(Import *im, const ListRow *row, RowValues *rv) {
       im->lfs[im->nbr_lfs++].value = v;
     }
   }
-  for (size_t k = 0; k < row->nbr_cells; k++) im->cell_at[im->cells[row->first_cell + k].column] = 0;
 }
 
 static void write_load(Import *im, XmlOut *x, int pretty, const ListRow *row, const RowValues *rv, const char *name,
@@ -1633,7 +1692,7 @@ static void write_study(Import *im, const ImportOptions *options, FILE *out) {
   if (has_name) xml_leaf(&x, lines, 1, "name", options->name, strlen(options->name));
   write_conditions(im, &x, lines, 0);
   write_conditions(im, &x, lines, 1);
-  im->cell_at = (size_t *)take(im->nbr_columns, sizeof(size_t));
+  im->cell_row = (size_t *)take(im->nbr_columns, sizeof(size_t));
   for (size_t i = 0; i < im->nbr_rows; i++) {
     const ListRow *row = &im->rows[i];
     RowNumbers rn;
@@ -1676,9 +1735,9 @@ static void release(Import *im) {
   free(im->ac_column);
   free(im->texts.p);
   free(im->rows);
-  free(im->cells);
+  free(im->cells.p);
   free(im->lfs);
-  free(im->cell_at);
+  free(im->cell_row);
   free(im->scratch.p);
 }
 
