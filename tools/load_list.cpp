@@ -819,6 +819,17 @@ static int condition_index(Import *im, int ambient, const char *name, size_t len
   return (int)next;
 }
 
+// "oc/ac" into the scratch bytes: a pair's own spelling, for messages and
+// to find repeats (the first "/" parts the names, so it stands for this pair
+// alone). Returns its length.
+static size_t pair_key(Import *im, const char *oc, size_t oc_length, const char *ac, size_t ac_length) {
+  im->scratch.length = 0;
+  bytes_add(&im->scratch, oc, oc_length);
+  im->scratch.p[oc_length] = '/'; // in place of the NUL
+  bytes_add(&im->scratch, ac, ac_length);
+  return oc_length + 1 + ac_length;
+}
+
 // A pair's record (new, or the one of a column that names it).
 static size_t add_pair(Import *im, int oc, int ac, long column, int percent) {
   im->pairs = (Pair *)room_for_one(im->pairs, im->nbr_pairs, &im->pairs_cap, sizeof(Pair));
@@ -829,11 +840,8 @@ static size_t add_pair(Import *im, int oc, int ac, long column, int percent) {
   p->column = column;
   p->percent = percent;
   size_t ocl = im->oc_length[oc], acl = im->ac_length[ac];
-  im->scratch.length = 0;
-  bytes_add(&im->scratch, im->texts.p + im->oc[oc], ocl);
-  im->scratch.p[ocl] = '/'; // in place of the NUL
-  bytes_add(&im->scratch, im->texts.p + im->ac[ac], acl);
-  p->header = bytes_add(&im->texts, im->scratch.p, ocl + 1 + acl);
+  size_t key_length = pair_key(im, im->texts.p + im->oc[oc], ocl, im->texts.p + im->ac[ac], acl);
+  p->header = bytes_add(&im->texts, im->scratch.p, key_length);
   // The texts may have moved.
   const char *ocn = im->texts.p + im->oc[oc], *acn = im->texts.p + im->ac[ac];
   size_t tag_length = 0;
@@ -1037,13 +1045,7 @@ static void read_header(Import *im) {
       c->kind = LIST_IGNORED;
       continue;
     }
-    // The pair's own spelling, for messages and to find repeats: the
-    // first "/" parts the names, so "oc/ac" stands for this pair alone.
-    im->scratch.length = 0;
-    bytes_add(&im->scratch, h.oc, h.oc_length);
-    im->scratch.p[h.oc_length] = '/'; // in place of the NUL
-    bytes_add(&im->scratch, h.ac, h.ac_length);
-    size_t key_length = h.oc_length + 1 + h.ac_length;
+    size_t key_length = pair_key(im, h.oc, h.oc_length, h.ac, h.ac_length);
     size_t key = bytes_add(&im->texts, im->scratch.p, key_length);
     // Pairs and stars share the table: a star's key ends in "/*", no pair's does.
     size_t next = h.all_ambient ? im->nbr_stars : im->nbr_pairs;
@@ -1085,11 +1087,9 @@ static void read_header(Import *im) {
       Star *st = &im->stars[s];
       st->first = s * im->nbr_ac;
       for (size_t a = 0; a < im->nbr_ac; a++) {
-        im->scratch.length = 0;
-        bytes_add(&im->scratch, im->texts.p + im->oc[st->oc], im->oc_length[st->oc]);
-        im->scratch.p[im->oc_length[st->oc]] = '/';
-        bytes_add(&im->scratch, im->texts.p + im->ac[a], im->ac_length[a]);
-        int seen = name_table_find(&im->pair_names, im->scratch.p, im->oc_length[st->oc] + 1 + im->ac_length[a]);
+        size_t key_length = pair_key(im, im->texts.p + im->oc[st->oc], im->oc_length[st->oc], im->texts.p + im->ac[a],
+                                     im->ac_length[a]);
+        int seen = name_table_find(&im->pair_names, im->scratch.p, key_length);
         if (seen >= 0 && !(seen & 1)) {
           im->star_pair[st->first + a] = (size_t)seen / 2;
           im->star_explicit[st->first + a] = im->pairs[seen / 2].column;
