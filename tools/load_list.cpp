@@ -490,6 +490,10 @@ static int decimal_value(const Decimal *d, long shift, Bytes *scratch, double *v
   } while (magnitude);
   if (e < 0) exponent[--en] = '-';
   exponent[--en] = 'e';
+  // The digits are copied from the scratch bytes into themselves: room
+  // first, so that they stay where they are.
+  size_t need = scratch->length + 1 + d->nbr_digits + (sizeof exponent - en) + 1;
+  if (need > scratch->cap) scratch->p = (char *)csv_grow(scratch->p, scratch->length, &scratch->cap, need);
   size_t at = scratch->length;
   bytes_add(scratch, d->negative ? "-" : "+", 1);
   scratch->length--;

@@ -164,7 +164,11 @@ TEST(ListNumber, UnitsMoveTheDecimalPointInTheText) {
     ASSERT_EQ(list_read_number(c.cell, strlen(c.cell), '.', c.shift, &v, nullptr), NUMBER_OK) << c.cell;
     EXPECT_EQ(v, c.v) << c.cell;
   }
+  // Many digits: the number is rounded once, from all of them.
+  std::string digits = "0." + std::string(300, '3');
   double v = 0;
+  ASSERT_EQ(list_read_number(digits.data(), digits.size(), '.', 0, &v, nullptr), NUMBER_OK);
+  EXPECT_EQ(v, 1.0 / 3);
   EXPECT_EQ(list_read_number("1e308", 5, '.', 3, &v, nullptr), NUMBER_HUGE);
   EXPECT_EQ(list_read_number("1e99999999999999999999", 22, '.', 0, &v, nullptr), NUMBER_HUGE);
   EXPECT_EQ(list_read_number("   ", 3, '.', 0, &v, nullptr), NUMBER_EMPTY);
