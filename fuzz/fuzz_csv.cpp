@@ -1,8 +1,9 @@
 // The load-list import on arbitrary bytes: the CSV reader and every check of
 // the list. A list that is refused has at least one error line; a list that
 // is taken gives a study that kpm's own reader and preparation accept, with
-// one load per row. The first byte chooses the separator (found from the
-// header, or given); the rest is the list.
+// one load per copy of a row. The first byte chooses the separator (found
+// from the header, or given) and the decimal mark (settled from the list, or
+// given); the rest is the list.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   if (size == 0) return 0;
   static const int separators[4] = {0, ',', ';', '\t'};
-  ImportOptions options = {data[0] & 4 ? "" : "Fuzz", separators[data[0] & 3]};
+  static const int marks[4] = {0, ',', '.', 0};
+  ImportOptions options = {data[0] & 4 ? "" : "Fuzz", separators[data[0] & 3], marks[(data[0] >> 3) & 3]};
   FILE *in = size > 1 ? fmemopen((void *)(data + 1), size - 1, "rb") : fopen("/dev/null", "rb");
   FILE *out = fopen(path, "wb");
   if (!in || !out) abort();

@@ -36,7 +36,7 @@ kpm ''|B.XML a.xml sub
 kpm -o|-oLIST2.CSV -olist.csv -osub
 kpm -d ''|B.XML a.xml sub
 kpm-import ''|LIST2.CSV list.csv sub
-kpm-import --|--help --name= --output= --separator= --version
+kpm-import --|--decimal-comma --decimal-point --help --name= --output= --separator= --version --werror
 kpm-import -o ''|B.XML a.xml sub
 kpm-import --output = a|a.xml
 kpm-import --separator =|, ; tab

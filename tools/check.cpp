@@ -11,6 +11,9 @@
 
 #include "calc/calc.h"
 #include "tools/check.h"
+#include "tools/csv_read.h"
+#include "tools/load_list.h"
+#include "tools/similar.h"
 #include "tools/tool.h"
 #include "xml/xmlentity.h"
 
@@ -49,6 +52,25 @@ struct ConditionInfo {
   Pos at;
 };
 
+// The conditions of one kind as the search for "did you mean" sees them, in
+// the order of the study's list: built at the first unknown name of the
+// kind (the study is prepared by then), so that each unknown name is looked
+// up once, and only against the names that could be near it.
+struct ConditionNames {
+  int built;
+  const char **name;
+  size_t *length;
+  size_t count;
+  NameTable folded; // the spelling without case -> the first condition of it
+  NameTable exact;  // the spelling -> the first condition of it
+  NearIndex near;
+  NameTable asked;  // an unknown name -> its answer
+  long *answer;     // a condition, or -1
+  size_t nbr_answers, answers_cap;
+  char *scratch; // a name folded
+  size_t scratch_cap;
+};
+
 struct Checker {
   StudyCheck base; // first, so that the callbacks find the rest
   const char *path;
@@ -66,6 +88,7 @@ struct Checker {
   PtrMap condition_index; // record to index in conditions, once the study is prepared
   const XMLENTITY *child; // the root's child being mapped
   const LoadFactor *last_twice;
+  ConditionNames names[2]; // operational, ambient
 };
 
 void out_of_memory(void) {
@@ -179,10 +202,12 @@ void note(Checker *k, Pos at, const char *code, const char *format, ...) {
 }
 
 // Texts of the study are data: in a message each stands in quotes, on one
-// line, control bytes written as \n, \t or \xHH, and cut to a readable length.
-const int QUOTED_MAX = 60;
+// line, each character as every diagnostic shows it (diag_shown_char), and
+// cut to a readable length.
+const int QUOTED_MAX = 60; // bytes of the text
 struct Quoted {
-  char text[QUOTED_MAX * 4 + 8];
+  // Each byte becomes at most 4 (\xNN); the last character may pass the cut by 3 bytes.
+  char text[(QUOTED_MAX + 3) * 4 + 8];
 };
 
 Quoted quote_with(const char *s, const char *mark) {
@@ -190,25 +215,14 @@ Quoted quote_with(const char *s, const char *mark) {
   char *o = q.text;
   if (*mark) *o++ = *mark;
   if (!s) s = "";
-  int n = 0;
-  for (; *s && n < QUOTED_MAX; s++, n++) {
-    unsigned char c = (unsigned char)*s;
-    if (c == '\n') {
-      *o++ = '\\';
-      *o++ = 'n';
-    } else if (c == '\t') {
-      *o++ = '\\';
-      *o++ = 't';
-    } else if (c == '\r') {
-      *o++ = '\\';
-      *o++ = 'r';
-    } else if (c < 0x20 || c == 0x7f) {
-      o += sprintf(o, "\\x%02x", c);
-    } else {
-      *o++ = (char)c;
-    }
+  size_t length = strlen(s);
+  size_t i = 0;
+  while (i < length && i < (size_t)QUOTED_MAX) {
+    size_t written = 0;
+    i += diag_shown_char(s + i, length - i, o, &written);
+    o += written;
   }
-  if (*s) {
+  if (i < length) {
     memcpy(o, "...", 3);
     o += 3;
   }
@@ -273,68 +287,96 @@ Pos value_at(Checker *k, const Load *ld, int kind) {
 
 // ---------------------------------------------------------------- did you mean
 
-// Edit distance of a and b, when at most 2 (3 otherwise); short texts only.
-int distance_up_to_2(const char *a, const char *b) {
-  size_t n = strlen(a), m = strlen(b);
-  if (n > 64 || m > 64) return 3;
-  if (n > m + 2 || m > n + 2) return 3;
-  int row[66], prev[66];
-  for (size_t j = 0; j <= m; j++) prev[j] = (int)j;
-  for (size_t i = 1; i <= n; i++) {
-    row[0] = (int)i;
-    for (size_t j = 1; j <= m; j++) {
-      int best = prev[j - 1] + (a[i - 1] != b[j - 1]);
-      if (prev[j] + 1 < best) best = prev[j] + 1;
-      if (row[j - 1] + 1 < best) best = row[j - 1] + 1;
-      row[j] = best;
-    }
-    memcpy(prev, row, (m + 1) * sizeof(int));
-  }
-  return prev[m] > 2 ? 3 : prev[m];
-}
-
 int same_ignoring_case(const char *a, const char *b) {
   for (; *a && *b; a++, b++)
     if ((*a | 0x20) != (*b | 0x20) || (((*a | 0x20) < 'a' || (*a | 0x20) > 'z') && *a != *b)) return 0;
   return *a == *b;
 }
 
-int same_but_blanks(const char *a, const char *b) {
-  while (*a == ' ' || (*a >= '\t' && *a <= '\r')) a++;
-  size_t n = strlen(a);
-  while (n && (a[n - 1] == ' ' || (a[n - 1] >= '\t' && a[n - 1] <= '\r'))) n--;
-  return strlen(b) == n && strncmp(a, b, n) == 0;
+int is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+void build_condition_names(ConditionNames *c, const LoadStudy *z, int ambient) {
+  c->built = 1;
+  size_t n = (size_t)(ambient ? z->nbr_ac : z->nbr_oc);
+  size_t cap = 0;
+  c->name = (const char **)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(char *));
+  cap = 0;
+  c->length = (size_t *)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(size_t));
+  name_table_init(&c->folded);
+  name_table_init(&c->exact);
+  name_table_init(&c->asked);
+  // Walk whichever list; both have the same shape.
+  const OperationalCondition *oc = ambient ? nullptr : z->oc;
+  const AmbientCondition *ac = ambient ? z->ac : nullptr;
+  for (; (oc || ac) && c->count < n; oc = oc ? oc->next : nullptr, ac = ac ? ac->next : nullptr) {
+    const char *name = oc ? oc->name : ac->name;
+    if (!name) continue;
+    size_t length = strlen(name);
+    int at = (int)c->count;
+    c->name[c->count] = name;
+    c->length[c->count++] = length;
+    name_table_add(&c->exact, name, length, at);
+    if (length + 1 > c->scratch_cap) c->scratch = (char *)csv_grow(c->scratch, 0, &c->scratch_cap, length + 1);
+    for (size_t i = 0; i < length; i++) c->scratch[i] = (char)lower_ascii((unsigned char)name[i]);
+    name_table_add(&c->folded, c->scratch, length, at);
+  }
+  near_index_build(&c->near, c->name, c->length, c->count, 0);
+}
+
+void free_condition_names(ConditionNames *c) {
+  if (!c->built) return;
+  free(c->name);
+  free(c->length);
+  name_table_free(&c->folded);
+  name_table_free(&c->exact);
+  name_table_free(&c->asked);
+  near_index_free(&c->near);
+  free(c->answer);
+  free(c->scratch);
+  memset(c, 0, sizeof *c);
 }
 
 // A defined condition name close to name: differing in case, in blanks at
-// either end, or by one or two letters; null when there is none.
-const char *nearest_condition(const LoadStudy *z, const char *name, int ambient) {
+// either end (the first such in the list), or else by one or two bytes (the
+// nearest, then the first); null when there is none.
+const char *nearest_condition(ConditionNames *c, const LoadStudy *z, const char *name, int ambient) {
   if (!name) return nullptr;
-  const char *best = nullptr;
-  int best_rank = 4;
-  for (int pass = 0; pass < 2; pass++) {
-    // Walk whichever list; both have the same shape.
-    const OperationalCondition *oc = ambient ? nullptr : z->oc;
-    const AmbientCondition *ac = ambient ? z->ac : nullptr;
-    while (oc || ac) {
-      const char *candidate = oc ? oc->name : ac->name;
-      int rank = 4;
-      if (same_ignoring_case(candidate, name))
-        rank = 0;
-      else if (same_but_blanks(name, candidate))
-        rank = 0;
-      else if (pass == 1)
-        rank = distance_up_to_2(name, candidate);
-      if (rank < best_rank) {
-        best_rank = rank;
-        best = candidate;
-      }
-      if (oc) oc = oc->next;
-      if (ac) ac = ac->next;
-    }
-    if (best) break;
+  if (!c->built) build_condition_names(c, z, ambient);
+  size_t n = strlen(name);
+  int asked = name_table_find(&c->asked, name, n);
+  if (asked >= 0) return c->answer[asked] >= 0 ? c->name[c->answer[asked]] : nullptr;
+  long best = -1;
+  if (n + 1 > c->scratch_cap) c->scratch = (char *)csv_grow(c->scratch, 0, &c->scratch_cap, n + 1);
+  for (size_t i = 0; i < n; i++) c->scratch[i] = (char)lower_ascii((unsigned char)name[i]);
+  best = name_table_find(&c->folded, c->scratch, n);
+  const char *t = name;
+  size_t tn = n;
+  while (tn && is_blank((unsigned char)*t)) {
+    t++;
+    tn--;
   }
-  return best_rank <= 2 ? best : nullptr;
+  while (tn && is_blank((unsigned char)t[tn - 1])) tn--;
+  long exact = name_table_find(&c->exact, t, tn);
+  if (exact >= 0 && (best < 0 || exact < best)) best = exact;
+  if (best < 0) {
+    size_t found = 0;
+    const NearFound *near = near_index_find(&c->near, name, n, &found);
+    int best_distance = 3;
+    for (size_t k = 0; k < found; k++) {
+      long id = (long)near[k].id;
+      int d = near[k].distance;
+      if (d < best_distance || (d == best_distance && id < best)) {
+        best_distance = d;
+        best = id;
+      }
+    }
+  }
+  if ((c->nbr_answers + 1) * sizeof(long) > c->answers_cap)
+    c->answer = (long *)csv_grow(c->answer, c->nbr_answers * sizeof(long), &c->answers_cap,
+                                 (c->nbr_answers + 1) * sizeof(long));
+  c->answer[c->nbr_answers] = best;
+  name_table_add(&c->asked, name, n, (int)c->nbr_answers++);
+  return best >= 0 ? c->name[best] : nullptr;
 }
 
 // ---------------------------------------------------------------- errors: the XML
@@ -517,7 +559,7 @@ void on_problem(StudyCheck *check, int problem, const XMLENTITY *e, const XMLENT
   case STUDY_AC_UNDEFINED: {
     int ambient = problem == STUDY_AC_UNDEFINED;
     const char *name = ambient ? lf->ac_name : lf->oc_name;
-    const char *near = nearest_condition(k->z, name, ambient);
+    const char *near = nearest_condition(&k->names[ambient], k->z, name, ambient);
     char hint[sizeof(Quoted) + 32] = "";
     if (near) snprintf(hint, sizeof hint, " (did you mean %s?)", quote(near).text);
     error(k, lf_at(k, lf), "undefined-condition", "%s condition %s of %s is not defined%s",
@@ -567,8 +609,6 @@ void on_problem(StudyCheck *check, int problem, const XMLENTITY *e, const XMLENT
 }
 
 // ---------------------------------------------------------------- warnings: what kpm reads silently
-
-int is_blank(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 int is_digit(int c) { return c >= '0' && c <= '9'; }
 
@@ -689,7 +729,7 @@ void check_condition_name(Checker *k, const XMLENTITY *e) {
         if (end == v || *end)
           warning(k, at, "order-value", "order %s is not a whole number: kpm reads %d", quote(v).text, order_value(v));
       }
-    } else if (a->name && (same_ignoring_case(a->name, "order") || distance_up_to_2(a->name, "order") <= 2)) {
+    } else if (a->name && (same_ignoring_case(a->name, "order") || distance_up_to_2(a->name, strlen(a->name), "order", 5, 0) <= 2)) {
       warning(k, at, "misspelt-order",
               "attribute %s is not order and is ignored: this condition keeps order 0 and may come out in another "
               "place",
@@ -958,6 +998,54 @@ size_t find_condition(const Checker *k, const Seen *seen, size_t slots, size_t h
   return j;
 }
 
+struct TwinContext {
+  Checker *k;
+  const long *condition; // position in the list of names -> index in Checker::conditions
+};
+
+void on_near_twin(void *context, size_t later, size_t earlier, int kind) {
+  TwinContext *c = (TwinContext *)context;
+  const ConditionInfo *a = &c->k->conditions[c->condition[later]];
+  const ConditionInfo *b = &c->k->conditions[c->condition[earlier]];
+  const char *what = a->ambient ? "ambient" : "operational";
+  if (kind == TWIN_CASE)
+    warning(c->k, a->at, "similar-conditions",
+            "%s condition %s differs only in case from %s (%d:%d): kpm takes them as two conditions, each with its "
+            "own loads",
+            what, quote(condition_name(a)).text, quote(condition_name(b)).text, b->at.line, b->at.column);
+  else
+    warning(c->k, a->at, "similar-conditions",
+            "%s condition %s differs by one or two characters from %s (%d:%d): kpm takes them as two conditions; is "
+            "one of them a slip?",
+            what, quote(condition_name(a)).text, quote(condition_name(b)).text, b->at.line, b->at.column);
+}
+
+// Conditions of a kind whose names are near twins (Summer, summer; Summer,
+// Sumer): kpm takes them as two, where the author most likely meant one.
+void check_similar_conditions(Checker *k) {
+  size_t cap = 0;
+  const char **names = (const char **)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(char *));
+  cap = 0;
+  size_t *lengths = (size_t *)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(size_t));
+  cap = 0;
+  long *condition = (long *)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(long));
+  for (int ambient = 0; ambient < 2; ambient++) {
+    size_t n = 0;
+    for (long i = 0; i < k->condition_count; i++) {
+      const ConditionInfo *ci = &k->conditions[i];
+      if (ci->ambient != ambient || !condition_name(ci)) continue;
+      names[n] = condition_name(ci);
+      lengths[n] = strlen(names[n]);
+      condition[n++] = i;
+    }
+    TwinContext context = {k, condition};
+    find_near_twins(names, lengths, n, on_near_twin, &context);
+  }
+  free(names);
+  free(lengths);
+  free(condition);
+}
+
 // Two conditions of a kind with one name: every lf names the one that sorts
 // first, and the others get blocks of their own, under which no load runs.
 void check_condition_names(Checker *k) {
@@ -1012,6 +1100,7 @@ void check_condition_names(Checker *k) {
     free(first);
     free(sorted);
   }
+  check_similar_conditions(k);
 }
 
 // Conditions under which no load runs, and totals that are not finite: from
@@ -1075,7 +1164,7 @@ const char *const WARNING_CODES[] = {
     "csv-unsafe",     "idle-condition",   "never-runs",          "empty-value",       "root-text-limit",
     "value-children", "value-attributes", "no-connected-load",   "no-name",           "no-swbs",
     "value-twice",    "condition-twice",  "pasted-twice",        "after-root",        "stray-text",
-    "huge-value",     "not-finite"};
+    "huge-value",     "not-finite",       "similar-conditions"};
 
 int is_warning_code(const char *code) {
   for (const char *c : WARNING_CODES)
@@ -1140,6 +1229,8 @@ int check_study(const char *path, CheckResult *r) {
   free(k.load_index.key);
   free(k.load_index.value);
   free(k.conditions);
+  free_condition_names(&k.names[0]);
+  free_condition_names(&k.names[1]);
   free(k.condition_index.key);
   free(k.condition_index.value);
   if (failed) {

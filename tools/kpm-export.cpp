@@ -51,9 +51,92 @@ static void put_text_cell(FILE *f, const char *s) {
   if (s) csv_put_text(f, s);
 }
 
-struct Column {
-  int out; // the column it is written to, or -1 (a pair whose names an earlier pair has)
+// A load's row of load factors: the value of each column, where given[c]
+// is the row's stamp.
+struct Row {
+  double *value;
+  size_t *given;
+  size_t stamp;
 };
+
+static void row_init(Row *r, size_t n) {
+  r->value = (double *)take(n, sizeof(double));
+  r->given = (size_t *)take(n, sizeof(size_t));
+  r->stamp = 0;
+}
+
+static void row_free(Row *r) {
+  free(r->value);
+  free(r->given);
+}
+
+// The column of each pair of conditions (oc->index * nbr_ac + ac->index), or -1.
+struct Lookup {
+  const int *column;
+  size_t nbr_ac;
+  size_t nbr_columns;
+};
+
+// Fills r with the load factors of ld: of two for one pair, the one that
+// kpm counts (later in the file). With warned (per column: the stamp of the
+// row last warned of), a repeated pair is told on standard error.
+static void fill_row(Row *r, const Lookup *look, const Load *ld, const char *path, size_t *warned) {
+  r->stamp++;
+  char buf[CSV_DIAG_TEXT_SIZE], buf2[CSV_DIAG_TEXT_SIZE], buf3[CSV_DIAG_TEXT_SIZE];
+  // A load's load factors stand in the reverse of file order: the first
+  // of a pair is the one later in the file, the one kpm counts.
+  for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
+    int c = look->column[(size_t)lf->oc->index * look->nbr_ac + (size_t)lf->ac->index];
+    if (c < 0) continue;
+    if (r->given[c] != r->stamp) {
+      r->given[c] = r->stamp;
+      r->value[c] = lf->loadfactor;
+    } else if (warned && warned[c] != r->stamp) {
+      warned[c] = r->stamp;
+      char v[SHORTEST_REAL_SIZE];
+      format_shortest_real(v, sizeof v, r->value[c]);
+      tool_warning("%s: the load \"%s\" gives a load factor under %s/%s more than once; the one later in the "
+                   "file, %s, is written",
+                   path, shown(buf, ld->name), shown(buf2, lf->oc->name), shown(buf3, lf->ac->name), v);
+    }
+  }
+}
+
+static int same_real(double a, double b) { return memcmp(&a, &b, sizeof a) == 0; }
+
+static int same_text(const char *a, const char *b) { return (!a && !b) || (a && b && strcmp(a, b) == 0); }
+
+// How many loads from loads[i] on make one row with a quantity: N when they
+// are named "NAME (1 of N)" ... "NAME (N of N)" in this order and are alike
+// in every other value (so that kpm-import gives them back exactly); 1
+// otherwise. a and b are scratch rows.
+static size_t copies_from(Load *const *loads, size_t nbr_ld, size_t i, const Lookup *look, Row *a, Row *b) {
+  const Load *first = loads[i];
+  size_t name_length;
+  long k, n;
+  if (!first->name || !list_parse_copy_name(first->name, strlen(first->name), &name_length, &k, &n) || k != 1 ||
+      (size_t)n > nbr_ld - i)
+    return 1;
+  fill_row(a, look, first, nullptr, nullptr);
+  for (long m = 2; m <= n; m++) {
+    const Load *ld = loads[i + (size_t)m - 1];
+    size_t other_length;
+    long km, nm;
+    if (!ld->name || !list_parse_copy_name(ld->name, strlen(ld->name), &other_length, &km, &nm) || km != m ||
+        nm != n || other_length != name_length || memcmp(ld->name, first->name, name_length) != 0)
+      return 1;
+    if (!same_text(ld->swbs, first->swbs) || !same_real(ld->connected_load, first->connected_load) ||
+        !same_real(ld->peak_fraction, first->peak_fraction) || !same_real(ld->power_factor, first->power_factor))
+      return 1;
+    fill_row(b, look, ld, nullptr, nullptr);
+    for (size_t c = 0; c < look->nbr_columns; c++) {
+      int given = a->given[c] == a->stamp;
+      if (given != (b->given[c] == b->stamp)) return 1;
+      if (given && !same_real(a->value[c], b->value[c])) return 1;
+    }
+  }
+  return (size_t)n;
+}
 
 // Writes the list of the prepared study z to f. TOOL_DONE, or TOOL_BAD_INPUT
 // after an error line (a study that no list can hold).
@@ -61,7 +144,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   size_t nbr_oc = (size_t)z->nbr_oc, nbr_ac = (size_t)z->nbr_ac;
   size_t nbr_pairs = nbr_oc * nbr_ac;
   int *column = (int *)take(nbr_pairs, sizeof(int));
-  char buf[CSV_DIAG_TEXT_SIZE], buf2[CSV_DIAG_TEXT_SIZE], buf3[CSV_DIAG_TEXT_SIZE];
+  char buf[CSV_DIAG_TEXT_SIZE];
   NameTable seen;
   name_table_init(&seen);
   size_t key_cap = 0;
@@ -108,7 +191,8 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
     memcpy(key + ocn + 1, r->ac->name, acn + 1);
     // kpm-import must read the header back as this very pair.
     ListHeader h;
-    if (list_classify_header(key, ocn + 1 + acn, &h) != LIST_PAIR || h.oc_length != ocn || h.ac_length != acn) {
+    if (list_classify_header(key, ocn + 1 + acn, &h) != LIST_PAIR || h.oc_length != ocn || h.ac_length != acn ||
+        h.all_ambient || h.unit) {
       tool_error("%s: the pair \"%s\" cannot head a column of the list", path, shown(buf, key));
       status = TOOL_BAD_INPUT;
       continue;
@@ -124,7 +208,33 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
     return status;
   }
 
+  // The model holds the loads in the reverse of file order.
+  size_t nbr_ld = 0;
+  for (Load *ld = z->ld; ld; ld = ld->next) nbr_ld++;
+  Load **loads = (Load **)take(nbr_ld, sizeof(Load *));
+  size_t i = nbr_ld;
+  for (Load *ld = z->ld; ld; ld = ld->next) loads[--i] = ld;
+
+  size_t n = (size_t)nbr_columns;
+  Row a, b;
+  row_init(&a, n);
+  row_init(&b, n);
+  size_t *warned = (size_t *)take(n, sizeof(size_t));
+  Lookup look = {column, nbr_ac, n};
+  // Every load's repeated load factors, in file order, told once.
+  for (i = 0; i < nbr_ld; i++) fill_row(&a, &look, loads[i], path, warned);
+  // Runs of copies: one row with their quantity.
+  size_t *run = (size_t *)take(nbr_ld, sizeof(size_t));
+  int any_run = 0;
+  for (i = 0; i < nbr_ld;) {
+    size_t length = copies_from(loads, nbr_ld, i, &look, &a, &b);
+    run[i] = length;
+    any_run |= length > 1;
+    i += length;
+  }
+
   for (int k = LIST_NAME; k < LIST_PAIR; k++) {
+    if (k == LIST_QUANTITY && !any_run) continue;
     if (k > LIST_NAME) csv_put_separator(f);
     csv_put_text(f, LIST_COLUMN_NAMES[k]);
   }
@@ -141,38 +251,20 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   }
   csv_end_row(f);
 
-  // The model holds the loads in the reverse of file order.
-  size_t nbr_ld = 0;
-  for (Load *ld = z->ld; ld; ld = ld->next) nbr_ld++;
-  Load **loads = (Load **)take(nbr_ld, sizeof(Load *));
-  size_t i = nbr_ld;
-  for (Load *ld = z->ld; ld; ld = ld->next) loads[--i] = ld;
-
-  size_t n = (size_t)nbr_columns;
-  double *value = (double *)take(n, sizeof(double));
-  size_t *given = (size_t *)take(n, sizeof(size_t)); // the row (from 1) that last gave the column a value
-  size_t *warned = (size_t *)take(n, sizeof(size_t));
-  for (i = 0; i < nbr_ld; i++) {
+  for (i = 0; i < nbr_ld; i += run[i]) {
     Load *ld = loads[i];
-    size_t row = i + 1;
-    // A load's load factors stand in the reverse of file order: the first
-    // of a pair is the one later in the file, the one kpm counts.
-    for (LoadFactor *lf = ld->lf; lf; lf = lf->next) {
-      int c = column[(size_t)lf->oc->index * nbr_ac + (size_t)lf->ac->index];
-      if (c < 0) continue;
-      if (given[c] != row) {
-        given[c] = row;
-        value[c] = lf->loadfactor;
-      } else if (warned[c] != row) {
-        warned[c] = row;
-        char v[SHORTEST_REAL_SIZE];
-        format_shortest_real(v, sizeof v, value[c]);
-        tool_warning("%s: the load \"%s\" gives a load factor under %s/%s more than once; the one later in the "
-                     "file, %s, is written",
-                     path, shown(buf, ld->name), shown(buf2, lf->oc->name), shown(buf3, lf->ac->name), v);
-      }
+    fill_row(&a, &look, ld, path, nullptr);
+    if (run[i] > 1) {
+      size_t name_length = 0;
+      long k, copies;
+      list_parse_copy_name(ld->name, strlen(ld->name), &name_length, &k, &copies);
+      char *name = (char *)take(name_length + 1, 1);
+      memcpy(name, ld->name, name_length);
+      csv_put_text(f, name);
+      free(name);
+    } else {
+      put_text_cell(f, ld->name);
     }
-    put_text_cell(f, ld->name);
     csv_put_separator(f);
     put_text_cell(f, ld->swbs);
     csv_put_separator(f);
@@ -181,15 +273,20 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
     csv_put_real(f, ld->peak_fraction);
     csv_put_separator(f);
     csv_put_real(f, ld->power_factor);
+    if (any_run) {
+      csv_put_separator(f);
+      if (run[i] > 1) fprintf(f, "%zu", run[i]);
+    }
     for (size_t c = 0; c < n; c++) {
       csv_put_separator(f);
-      if (given[c] == row) csv_put_real(f, value[c]);
+      if (a.given[c] == a.stamp) csv_put_real(f, a.value[c]);
     }
     csv_end_row(f);
   }
   free(loads);
-  free(value);
-  free(given);
+  free(run);
+  row_free(&a);
+  row_free(&b);
   free(warned);
   free(column);
   free(key);

@@ -10,7 +10,8 @@
 #include "tools/load_list.h"
 #include "tools/tool.h"
 
-static const char *const USAGE = "usage: kpm-import [-o STUDY.xml] [--name TEXT] [--separator SEP] LIST.csv";
+static const char *const USAGE = "usage: kpm-import [-o STUDY.xml] [--name TEXT] [--separator SEP] [--decimal-comma | "
+                                 "--decimal-point] [--werror] LIST.csv";
 
 static void print_help(void) {
   printf("Usage: kpm-import [OPTION]... LIST.csv\n"
@@ -20,6 +21,11 @@ static void print_help(void) {
          "  -o, --output=FILE    write the study to FILE (default: standard output)\n"
          "      --name=TEXT      name the study TEXT (default: LIST without extension)\n"
          "      --separator=SEP  cells separated by , ; or tab (default: from the header)\n"
+         "      --decimal-comma  numbers have a decimal comma (1.500,5)\n"
+         "      --decimal-point  numbers have a decimal point (1,500.5)\n"
+         "                       (default: a point with commas between cells, else\n"
+         "                       the mark that the list's numbers show)\n"
+         "      --werror         refuse the list when there is any warning\n"
          "      --help           display this help and exit\n"
          "      --version        display the version and exit\n"
          "\n"
@@ -79,6 +85,8 @@ int main(int argc, char **argv) {
   const char *output = nullptr;
   const char *name = nullptr;
   int separator = 0;
+  int decimal_mark = 0;
+  int werror = 0;
   int options_done = 0;
   for (int i = 1; i < argc; i++) {
     const char *arg = argv[i];
@@ -95,6 +103,12 @@ int main(int argc, char **argv) {
     } else if (strcmp(arg, "--version") == 0) {
       tool_print_version();
       return tool_finish_stdout(TOOL_DONE);
+    } else if (strcmp(arg, "--decimal-comma") == 0 || strcmp(arg, "--decimal-point") == 0) {
+      int mark = arg[10] == 'c' ? ',' : '.';
+      if (decimal_mark && decimal_mark != mark) return usage_error("%s contradicts the other decimal mark given", arg);
+      decimal_mark = mark;
+    } else if (strcmp(arg, "--werror") == 0) {
+      werror = 1;
     } else if ((v = option_value(argc, argv, &i, "-o", "--output", &missing)) || missing) {
       if (missing) return usage_error("%s needs a file name", arg);
       output = v;
@@ -144,7 +158,8 @@ int main(int argc, char **argv) {
   }
   CsvDiag diag;
   csv_diag_init(&diag, input, stderr);
-  ImportOptions options = {name, separator};
+  diag.werror = werror;
+  ImportOptions options = {name, separator, decimal_mark};
   status = import_load_list(in, &diag, &options, out.f, nullptr);
   if (!from_stdin) fclose(in);
   free(default_name);

@@ -220,8 +220,8 @@ int summary_pair_groups(Summary *s, int p, GroupShare *out) {
   for (int i = 0; i < rs->nbr_lf; i++) {
     const LoadFactor *lf = rs->lfs[i];
     int g = summary_group_of(s, lf->ld);
-    if (s->group_mark[g] != p + 1) {
-      s->group_mark[g] = p + 1;
+    if (!s->group_mark[g]) {
+      s->group_mark[g] = 1;
       s->group_sum[g] = 0.0;
       s->group_touched[touched++] = g;
     }
@@ -233,6 +233,9 @@ int summary_pair_groups(Summary *s, int p, GroupShare *out) {
     int g = s->group_touched[k];
     out[k].group = g;
     out[k].load = s->group_sum[g];
+    // Cleared for the next call, whatever pair it asks for: every output
+    // (text, page, workbook) walks the same pairs again.
+    s->group_mark[g] = 0;
   }
   return touched;
 }

@@ -66,7 +66,7 @@ struct Summary {
   int *slot_group;
   size_t slots;       // a power of two, at least twice the loads
   double *group_sum;  // scratch of summary_pair_groups, one per group
-  int *group_mark;    // scratch: 1 + the pair that last touched the group
+  int *group_mark;    // scratch: 1 while summary_pair_groups adds up the group
   int *group_touched; // scratch: the groups a pair has
 };
 

@@ -160,7 +160,25 @@ TEST(CsvRead, LongFieldsAndRecordsCrossTheReadBuffer) {
 
 TEST(CsvDiagText, ShortensAndShowsControlBytes) {
   char buf[CSV_DIAG_TEXT_SIZE];
-  EXPECT_STREQ(csv_diag_text(buf, sizeof buf, "a\tb\n", 4), "a\\x09b\\x0a");
+  struct Case {
+    std::string text, shown;
+  } cases[] = {
+      {"a\tb\n\r", "a\\tb\\n\\r"},
+      {"\x1b[2J\x7f", "\\x1b[2J\\x7f"},
+      // Well-formed characters stay: a dash, a euro sign, a phi, a letter outside the BMP.
+      {"cos\xcf\x86 \xe2\x80\x93 5 \xe2\x82\xac \xf0\x9f\x94\xa5", "cos\xcf\x86 \xe2\x80\x93 5 \xe2\x82\xac \xf0\x9f\x94\xa5"},
+      // C1 controls, bidirectional overrides and isolates, separators and the byte-order mark.
+      {"a\xc2\x85" "b\xc2\x9b", "a\\u0085b\\u009b"},
+      {"\xe2\x80\xae" "evil\xe2\x80\xac \xe2\x81\xa6" "x\xe2\x81\xa9", "\\u202eevil\\u202c \\u2066x\\u2069"},
+      {"\xe2\x80\xa8\xef\xbb\xbf" "Cruise", "\\u2028\\ufeffCruise"},
+      // Bytes of no well-formed sequence: a lone continuation byte, a cut
+      // sequence, an overlong form, a surrogate.
+      {"\xff\x80x\xe2\x82", "\\xff\\x80x\\xe2\\x82"},
+      {"\xc0\xaf\xed\xa0\x80", "\\xc0\\xaf\\xed\\xa0\\x80"},
+  };
+  for (const Case &c : cases) EXPECT_EQ(csv_diag_text(buf, sizeof buf, c.text.data(), c.text.size()), c.shown);
+  // A sequence is judged on the text's own bytes: a cut "\xe2\x82" before more bytes is no euro sign.
+  EXPECT_STREQ(csv_diag_text(buf, sizeof buf, "\xe2\x82\xac", 2), "\\xe2\\x82");
   std::string long_text(100, 'y');
   EXPECT_EQ(std::string(csv_diag_text(buf, sizeof buf, long_text.data(), long_text.size())),
             std::string(40, 'y') + "...");
