@@ -14,10 +14,7 @@
 static void *take_zeroed(size_t count, size_t size) {
   // calloc(0) may legally return null; never ask for nothing.
   void *p = kpm_calloc(count ? count : 1, size);
-  if (!p) {
-    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
-    exit(1);
-  }
+  if (!p) kpm_out_of_memory(" *** ERROR: Out of memory in post_process_xml_file()\n");
   return p;
 }
 
@@ -25,10 +22,7 @@ static void *take_zeroed(size_t count, size_t size) {
 // count is at most the number of load factors, so count * size cannot overflow.
 static LoadFactor **take_lfs(size_t count) {
   LoadFactor **p = (LoadFactor **)model_take(count * sizeof(LoadFactor *));
-  if (!p) {
-    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
-    exit(1);
-  }
+  if (!p) kpm_out_of_memory(" *** ERROR: Out of memory in post_process_xml_file()\n");
   return p;
 }
 
