@@ -38,14 +38,6 @@ struct LoadInfo {
   long lf_count;
 };
 
-// Pointer to index, open addressing; kept at most half full.
-struct PtrMap {
-  const void **key;
-  long *value;
-  size_t mask; // slots - 1
-  size_t used;
-};
-
 struct ConditionInfo {
   const void *rec; // OperationalCondition or AmbientCondition
   int ambient;
@@ -82,10 +74,10 @@ struct Checker {
   long lf_count, lf_room;
   LoadInfo *loads; // in creation order
   long load_count, load_room;
-  PtrMap load_index;
+  NameTable load_index; // Load record -> index in loads
   ConditionInfo *conditions;
   long condition_count, condition_room;
-  PtrMap condition_index; // record to index in conditions, once the study is prepared
+  NameTable condition_index; // record -> index in conditions, once the study is prepared
   const XMLENTITY *child; // the root's child being mapped
   const LoadFactor *last_twice;
   ConditionNames names[2]; // operational, ambient
@@ -104,46 +96,6 @@ void *grow(void *array, long count, long *room, size_t size) {
   if (!p) out_of_memory();
   *room = more;
   return p;
-}
-
-size_t hash_pointer(const void *p) {
-  size_t h = (size_t)p;
-  h ^= h >> 17;
-  h *= (size_t)0x9E3779B97F4A7C15ull;
-  return h ^ (h >> 29);
-}
-
-void map_put(PtrMap *m, const void *key, long value);
-
-void map_grow(PtrMap *m) {
-  PtrMap old = *m;
-  size_t slots = old.key ? (old.mask + 1) * 2 : 1024;
-  m->key = (const void **)kpm_calloc(slots, sizeof *m->key);
-  m->value = (long *)kpm_calloc(slots, sizeof *m->value);
-  if (!m->key || !m->value) out_of_memory();
-  m->mask = slots - 1;
-  m->used = 0;
-  if (!old.key) return;
-  for (size_t i = 0; i <= old.mask; i++)
-    if (old.key[i]) map_put(m, old.key[i], old.value[i]);
-  free(old.key);
-  free(old.value);
-}
-
-void map_put(PtrMap *m, const void *key, long value) {
-  if (!m->key || 2 * (m->used + 1) > m->mask + 1) map_grow(m);
-  size_t i = hash_pointer(key) & m->mask;
-  while (m->key[i] && m->key[i] != key) i = (i + 1) & m->mask;
-  if (!m->key[i]) m->used++;
-  m->key[i] = key;
-  m->value[i] = value;
-}
-
-long map_get(const PtrMap *m, const void *key) {
-  if (!m->key) return -1;
-  for (size_t i = hash_pointer(key) & m->mask; m->key[i]; i = (i + 1) & m->mask)
-    if (m->key[i] == key) return m->value[i];
-  return -1;
 }
 
 Pos position_of(const XMLENTITY *e) {
@@ -263,7 +215,7 @@ Number number(double v) {
 // ---------------------------------------------------------------- positions of records
 
 LoadInfo *info_of(Checker *k, const Load *ld) {
-  long i = map_get(&k->load_index, ld);
+  long i = name_table_find_address(&k->load_index, ld);
   return i < 0 ? nullptr : &k->loads[i];
 }
 
@@ -302,9 +254,9 @@ void build_condition_names(ConditionNames *c, const LoadStudy *z, int ambient) {
   c->name = (const char **)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(char *));
   cap = 0;
   c->length = (size_t *)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(size_t));
-  name_table_init(&c->folded);
-  name_table_init(&c->exact);
-  name_table_init(&c->asked);
+  name_table_init(&c->folded, 0, 1, nullptr);
+  name_table_init(&c->exact, 0, 1, nullptr);
+  name_table_init(&c->asked, 0, 1, nullptr);
   // Walk whichever list; both have the same shape.
   const OperationalCondition *oc = ambient ? nullptr : z->oc;
   const AmbientCondition *ac = ambient ? z->ac : nullptr;
@@ -807,7 +759,7 @@ void on_made(StudyCheck *check, int what, const XMLENTITY *e, void *record) {
     li->ld = (const Load *)record;
     li->at = position_of(e);
     li->first_lf = k->lf_count;
-    map_put(&k->load_index, record, k->load_count);
+    name_table_add_address(&k->load_index, record, (int)k->load_count);
     k->load_count++;
     break;
   }
@@ -880,19 +832,11 @@ void on_document(StudyCheck *check, const XMLENTITY *doc, int errflag) {
 
 // ---------------------------------------------------------------- warnings on the prepared study
 
-// FNV-1a over a text, into h.
-size_t hash_text(size_t h, const char *s) {
-  if (!s) return h * 31 + 7;
-  for (; *s; s++) h = (h ^ (unsigned char)*s) * 1099511628211ULL;
-  return (h ^ 0xff) * 1099511628211ULL;
-}
+// A text into a hash of several values: its NUL ends it; a null text is a
+// byte no text ends with.
+uint64_t hash_text(uint64_t h, const char *s) { return s ? name_hash(h, s, strlen(s) + 1) : name_hash(h, "\xff", 1); }
 
-size_t hash_real(size_t h, double v) {
-  unsigned char b[sizeof v];
-  memcpy(b, &v, sizeof v);
-  for (unsigned char c : b) h = (h ^ c) * 1099511628211ULL;
-  return h;
-}
+uint64_t hash_real(uint64_t h, double v) { return name_hash(h, &v, sizeof v); }
 
 int same_text(const char *a, const char *b) { return (!a && !b) || (a && b && strcmp(a, b) == 0); }
 
@@ -909,17 +853,15 @@ int loads_alike(const Load *a, const Load *b) {
 
 const double HUGE_CONNECTED_LOAD = 1e6; // kW: more than any one consumer of a plant
 
-struct Seen {
-  size_t hash; // 0: empty slot
-  long load;   // index in Checker::loads
-};
-
 void check_loads(Checker *k) {
-  size_t slots = 16;
-  while (slots < 2 * (size_t)k->load_count + 2) slots *= 2;
-  Seen *names = (Seen *)kpm_calloc(slots, sizeof(Seen));
-  Seen *whole = (Seen *)kpm_calloc(slots, sizeof(Seen));
-  if (!names || !whole) out_of_memory();
+  NameTable names; // a load's name -> the first load of that name
+  name_table_init(&names, (size_t)k->load_count, 0, nullptr);
+  // The loads, by a hash of every field: the first of each hash in the
+  // table, the others of that hash (none alike) chained behind it.
+  NameTable whole;
+  name_table_init(&whole, (size_t)k->load_count, 1, nullptr);
+  long *same_hash = (long *)kpm_calloc((size_t)k->load_count + 1, sizeof(long));
+  if (!same_hash) out_of_memory();
   for (long i = 0; i < k->load_count; i++) {
     LoadInfo *li = &k->loads[i];
     const Load *ld = li->ld;
@@ -944,58 +886,39 @@ void check_loads(Checker *k) {
       if (lf->loadfactor != 0) all_zero = 0;
     if (all_zero) warning(k, li->at, "never-runs", "every load factor of %s is 0: it never runs", load_name(ld).text);
 
-    if (ld->name) {
-      size_t h = hash_text(14695981039346656037ULL, ld->name) | 1;
-      size_t j = h & (slots - 1);
-      for (; names[j].hash; j = (j + 1) & (slots - 1))
-        if (names[j].hash == h && strcmp(k->loads[names[j].load].ld->name, ld->name) == 0) break;
-      if (names[j].hash) {
-        Pos first = k->loads[names[j].load].at;
-        warning(k, li->at, "same-name",
-                "a second load named %s (the first at %d:%d): the report cannot tell them apart", quote(ld->name).text,
-                first.line, first.column);
-      } else {
-        names[j].hash = h;
-        names[j].load = i;
-      }
+    int first_named = ld->name ? name_table_add(&names, ld->name, strlen(ld->name), (int)i) : -1;
+    if (first_named >= 0) {
+      Pos first = k->loads[first_named].at;
+      warning(k, li->at, "same-name", "a second load named %s (the first at %d:%d): the report cannot tell them apart",
+              quote(ld->name).text, first.line, first.column);
     }
-    size_t h = hash_text(hash_text(14695981039346656037ULL, ld->name), ld->swbs);
+    uint64_t h = hash_text(hash_text(NAME_HASH_START, ld->name), ld->swbs);
     h = hash_real(hash_real(hash_real(h, ld->connected_load), ld->peak_fraction), ld->power_factor);
     for (const LoadFactor *lf = ld->lf; lf; lf = lf->next)
       h = hash_real(hash_text(hash_text(h, lf->oc_name), lf->ac_name), lf->loadfactor);
-    h |= 1;
-    size_t j = h & (slots - 1);
-    for (; whole[j].hash; j = (j + 1) & (slots - 1))
-      if (whole[j].hash == h && loads_alike(k->loads[whole[j].load].ld, ld)) break;
-    if (whole[j].hash) {
-      Pos first = k->loads[whole[j].load].at;
+    long head = name_table_add(&whole, (const char *)&h, sizeof h, (int)i), alike = head;
+    while (alike >= 0 && !loads_alike(k->loads[alike].ld, ld)) alike = same_hash[alike] - 1;
+    if (alike >= 0) {
+      Pos first = k->loads[alike].at;
       warning(k, li->at, "pasted-twice", "this load is alike in every field to the one at %d:%d: it is counted twice",
               first.line, first.column);
-    } else {
-      whole[j].hash = h;
-      whole[j].load = i;
+    } else if (head >= 0) {
+      same_hash[i] = same_hash[head]; // chained behind the first of its hash (positions + 1)
+      same_hash[head] = i + 1;
     }
   }
-  free(names);
-  free(whole);
+  name_table_free(&names);
+  name_table_free(&whole);
+  free(same_hash);
 }
 
 Pos condition_at(Checker *k, const void *rec) {
-  long i = map_get(&k->condition_index, rec);
+  long i = name_table_find_address(&k->condition_index, rec);
   return i < 0 ? k->root : k->conditions[i].at;
 }
 
 const char *condition_name(const ConditionInfo *ci) {
   return ci->ambient ? ((const AmbientCondition *)ci->rec)->name : ((const OperationalCondition *)ci->rec)->name;
-}
-
-// Finds name among the conditions of seen (by their index); the slot of it,
-// or the empty slot where it would go.
-size_t find_condition(const Checker *k, const Seen *seen, size_t slots, size_t h, const char *name) {
-  size_t j = h & (slots - 1);
-  for (; seen[j].hash; j = (j + 1) & (slots - 1))
-    if (seen[j].hash == h && strcmp(condition_name(&k->conditions[seen[j].load]), name) == 0) break;
-  return j;
 }
 
 struct TwinContext {
@@ -1049,42 +972,30 @@ void check_similar_conditions(Checker *k) {
 // Two conditions of a kind with one name: every lf names the one that sorts
 // first, and the others get blocks of their own, under which no load runs.
 void check_condition_names(Checker *k) {
-  for (long i = 0; i < k->condition_count; i++) map_put(&k->condition_index, k->conditions[i].rec, i);
+  for (long i = 0; i < k->condition_count; i++) name_table_add_address(&k->condition_index, k->conditions[i].rec, (int)i);
   for (int ambient = 0; ambient < 2; ambient++) {
     long n = 0;
     for (long i = 0; i < k->condition_count; i++) n += k->conditions[i].ambient == ambient;
-    size_t slots = 16;
-    while (slots < 2 * (size_t)n + 2) slots *= 2;
-    Seen *first = (Seen *)kpm_calloc(slots, sizeof(Seen));  // the first of each name in the file
-    Seen *sorted = (Seen *)kpm_calloc(slots, sizeof(Seen)); // the first of each name in the sorted list
-    if (!first || !sorted) out_of_memory();
+    NameTable first, sorted; // a name -> the first condition of it in the file, in the sorted list
+    name_table_init(&first, (size_t)n, 0, nullptr);
+    name_table_init(&sorted, (size_t)n, 0, nullptr);
     const OperationalCondition *oc = ambient ? nullptr : k->z->oc;
     const AmbientCondition *ac = ambient ? k->z->ac : nullptr;
     for (; oc || ac; oc = oc ? oc->next : nullptr, ac = ac ? ac->next : nullptr) {
-      long i = map_get(&k->condition_index, oc ? (const void *)oc : (const void *)ac);
+      long i = name_table_find_address(&k->condition_index, oc ? (const void *)oc : (const void *)ac);
       if (i < 0) continue;
       const char *name = condition_name(&k->conditions[i]);
-      size_t h = hash_text(14695981039346656037ULL, name) | 1;
-      size_t j = find_condition(k, sorted, slots, h, name);
-      if (!sorted[j].hash) {
-        sorted[j].hash = h;
-        sorted[j].load = i;
-      }
+      name_table_add(&sorted, name, strlen(name), (int)i);
     }
     for (long i = 0; i < k->condition_count; i++) {
       ConditionInfo *ci = &k->conditions[i];
       if (ci->ambient != ambient) continue;
       const char *name = condition_name(ci);
-      size_t h = hash_text(14695981039346656037ULL, name) | 1;
-      size_t j = find_condition(k, first, slots, h, name);
-      if (!first[j].hash) {
-        first[j].hash = h;
-        first[j].load = i;
-        continue;
-      }
-      Pos at = k->conditions[first[j].load].at;
-      size_t w = find_condition(k, sorted, slots, h, name);
-      long winner = sorted[w].hash ? sorted[w].load : first[j].load;
+      long earlier = name_table_add(&first, name, strlen(name), (int)i);
+      if (earlier < 0) continue;
+      Pos at = k->conditions[earlier].at;
+      long winner = name_table_find(&sorted, name, strlen(name));
+      if (winner < 0) winner = earlier;
       if (winner == i)
         warning(k, ci->at, "condition-twice",
                 "%s condition %s is defined again (first at %d:%d): this one sorts first, so every <lf> names it, "
@@ -1097,8 +1008,8 @@ void check_condition_names(Checker *k) {
                 ambient ? "ambient" : "operational", quote(name).text, at.line, at.column,
                 k->conditions[winner].at.line, k->conditions[winner].at.column);
     }
-    free(first);
-    free(sorted);
+    name_table_free(&first);
+    name_table_free(&sorted);
   }
   check_similar_conditions(k);
 }
@@ -1113,19 +1024,19 @@ void check_results(Checker *k) {
   if (!runs) out_of_memory();
   for (const Results *r = z->r; r; r = r->next) {
     if (!(r->total_connected_load > 0)) continue;
-    long i = map_get(&k->condition_index, r->oc);
+    long i = name_table_find_address(&k->condition_index, r->oc);
     if (i >= 0) runs[i] = 1;
-    i = map_get(&k->condition_index, r->ac);
+    i = name_table_find_address(&k->condition_index, r->ac);
     if (i >= 0) runs[i] = 1;
   }
   for (const OperationalCondition *oc = z->oc; oc; oc = oc->next) {
-    long i = map_get(&k->condition_index, oc);
+    long i = name_table_find_address(&k->condition_index, oc);
     if (i >= 0 && !runs[i])
       warning(k, k->conditions[i].at, "idle-condition", "no load runs under the operational condition %s",
               quote(oc->name).text);
   }
   for (const AmbientCondition *ac = z->ac; ac; ac = ac->next) {
-    long i = map_get(&k->condition_index, ac);
+    long i = name_table_find_address(&k->condition_index, ac);
     if (i >= 0 && !runs[i])
       warning(k, k->conditions[i].at, "idle-condition", "no load runs under the ambient condition %s",
               quote(ac->name).text);
@@ -1200,6 +1111,8 @@ int check_study(const char *path, CheckResult *r) {
   k.out = r;
   k.root.line = 1;
   k.root.column = 1;
+  name_table_init(&k.load_index, 0, 1, nullptr);
+  name_table_init(&k.condition_index, 0, 1, nullptr);
   static LoadStudy z; // reachable until the next study, as the program's own is
   memset(&z, 0, sizeof z);
   release_study_memory();
@@ -1226,13 +1139,11 @@ int check_study(const char *path, CheckResult *r) {
   }
   free(k.lf_at);
   free(k.loads);
-  free(k.load_index.key);
-  free(k.load_index.value);
+  name_table_free(&k.load_index);
   free(k.conditions);
   free_condition_names(&k.names[0]);
   free_condition_names(&k.names[1]);
-  free(k.condition_index.key);
-  free(k.condition_index.value);
+  name_table_free(&k.condition_index);
   if (failed) {
     clear_result(r);
     return failed;

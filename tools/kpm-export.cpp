@@ -146,7 +146,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   int *column = (int *)take(nbr_pairs, sizeof(int));
   char buf[CSV_DIAG_TEXT_SIZE];
   NameTable seen;
-  name_table_init(&seen);
+  name_table_init(&seen, 0, 1, nullptr);
   size_t key_cap = 0;
   char *key = nullptr;
   int nbr_columns = 0;
@@ -164,7 +164,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
                  path, shown(buf, oc->name));
   }
   name_table_free(&seen);
-  name_table_init(&seen);
+  name_table_init(&seen, 0, 1, nullptr);
   for (AmbientCondition *ac = z->ac; ac; ac = ac->next) {
     if (name_table_add(&seen, ac->name, strlen(ac->name), ac->index) < 0) continue;
     ac_repeated[ac->index] = 1;

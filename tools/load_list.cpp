@@ -1,5 +1,4 @@
-// The load list's columns, the texts a study file can hold, a table of
-// names, and the import of a list into a study file.
+// The load list's columns, the texts a study file can hold, and the import of a list into a study file.
 #include <cctype>
 #include <cerrno>
 #include <cmath>
@@ -272,72 +271,6 @@ char *lf_start_tag(const char *oc, size_t oc_length, const char *ac, size_t ac_l
   tag[o] = '\0';
   *length = o;
   return tag;
-}
-
-// --- The table of names -------------------------------------------------
-
-static size_t hash_bytes(const char *s, size_t n) {
-  uint64_t h = 14695981039346656037ull; // FNV-1a
-  for (size_t i = 0; i < n; i++) {
-    h ^= (unsigned char)s[i];
-    h *= 1099511628211ull;
-  }
-  return (size_t)h;
-}
-
-void name_table_init(NameTable *t) { memset(t, 0, sizeof *t); }
-
-void name_table_free(NameTable *t) {
-  free(t->slots);
-  free(t->keys);
-  memset(t, 0, sizeof *t);
-}
-
-static NameEntry *find_slot(const NameTable *t, const char *key, size_t length, size_t hash) {
-  size_t mask = t->nbr_slots - 1;
-  for (size_t i = hash & mask;; i = (i + 1) & mask) {
-    NameEntry *e = &t->slots[i];
-    if (e->value < 0) return e;
-    if (e->hash == hash && e->length == length && memcmp(t->keys + e->offset, key, length) == 0) return e;
-  }
-}
-
-static void grow_slots(NameTable *t) {
-  size_t n = t->nbr_slots ? t->nbr_slots * 2 : 64;
-  size_t bytes = 0;
-  NameEntry *slots = (NameEntry *)csv_grow(nullptr, 0, &bytes, n * sizeof(NameEntry));
-  for (size_t i = 0; i < n; i++) slots[i].value = -1;
-  NameEntry *old = t->slots;
-  size_t old_n = t->nbr_slots;
-  t->slots = slots;
-  t->nbr_slots = n;
-  for (size_t i = 0; i < old_n; i++) {
-    if (old[i].value < 0) continue;
-    *find_slot(t, t->keys + old[i].offset, old[i].length, old[i].hash) = old[i];
-  }
-  free(old);
-}
-
-int name_table_find(const NameTable *t, const char *key, size_t length) {
-  if (!t->nbr_slots) return -1;
-  return find_slot(t, key, length, hash_bytes(key, length))->value;
-}
-
-int name_table_add(NameTable *t, const char *key, size_t length, int value) {
-  if ((t->used + 1) * 2 > t->nbr_slots) grow_slots(t);
-  size_t hash = hash_bytes(key, length);
-  NameEntry *e = find_slot(t, key, length, hash);
-  if (e->value >= 0) return e->value;
-  if (t->keys_length + length + 1 > t->keys_cap)
-    t->keys = (char *)csv_grow(t->keys, t->keys_length, &t->keys_cap, t->keys_length + length + 1);
-  memcpy(t->keys + t->keys_length, key, length);
-  e->offset = t->keys_length;
-  e->length = length;
-  e->hash = hash;
-  e->value = value;
-  t->keys_length += length + 1;
-  t->used++;
-  return -1;
 }
 
 // --- Numbers ------------------------------------------------------------
@@ -1106,8 +1039,8 @@ static void read_header(Import *im) {
   // Headers that join two conditions' names otherwise than by "/", and
   // the columns left out.
   NameTable ocs, acs;
-  name_table_init(&ocs);
-  name_table_init(&acs);
+  name_table_init(&ocs, 0, 1, nullptr);
+  name_table_init(&acs, 0, 1, nullptr);
   size_t longest_oc = 0, longest_ac = 0;
   for (int ambient = 0; ambient < 2; ambient++) {
     size_t count = ambient ? im->nbr_ac : im->nbr_oc;
@@ -1750,9 +1683,9 @@ int import_load_list(FILE *in, CsvDiag *diag, const ImportOptions *options, FILE
   memset(&im, 0, sizeof im);
   im.diag = diag;
   im.options = options;
-  name_table_init(&im.pair_names);
-  name_table_init(&im.oc_names);
-  name_table_init(&im.ac_names);
+  name_table_init(&im.pair_names, 0, 1, nullptr);
+  name_table_init(&im.oc_names, 0, 1, nullptr);
+  name_table_init(&im.ac_names, 0, 1, nullptr);
   // Problems are found in two passes (the cells, then their numbers once
   // the decimal mark is settled) and told in the order of their places.
   csv_diag_hold(diag);

@@ -13,6 +13,7 @@
 #include <cstdio>
 
 #include "tools/csv_read.h"
+#include "xml/common.h"
 
 // What a header cell names.
 enum {
@@ -123,28 +124,6 @@ const char *study_text_reason(int problem);
 // space (or beginning with one), or the two too long for one tag.
 char *lf_start_tag(const char *oc, size_t oc_length, const char *ac, size_t ac_length, size_t *length,
                    const char **why);
-
-// A table of byte strings, each with an int: lookups in constant time, so
-// that nothing is quadratic in the number of columns or conditions.
-struct NameEntry {
-  size_t offset; // of the key in the table's own copy
-  size_t length;
-  size_t hash;
-  int value; // -1: the slot is free
-};
-struct NameTable {
-  NameEntry *slots;
-  size_t nbr_slots; // a power of two
-  size_t used;
-  char *keys; // the keys, one after another
-  size_t keys_length, keys_cap;
-};
-void name_table_init(NameTable *t);
-// The value of key, or -1.
-int name_table_find(const NameTable *t, const char *key, size_t length);
-// Adds key with value (>= 0) unless it is there; returns the value it had, or -1 when added.
-int name_table_add(NameTable *t, const char *key, size_t length, int value);
-void name_table_free(NameTable *t);
 
 // kpm-import's options.
 struct ImportOptions {

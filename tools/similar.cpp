@@ -5,6 +5,7 @@
 
 #include "tools/csv_read.h"
 #include "tools/similar.h"
+#include "xml/common.h"
 
 static inline unsigned char fold_byte(unsigned char c, int fold) { return fold ? (unsigned char)lower_ascii(c) : c; }
 
@@ -217,30 +218,6 @@ const NearFound *near_index_find(NearIndex *x, const char *q, size_t n, size_t *
 // themselves: a list of a thousand numbered conditions ("Zone 1" ...) costs
 // no search at all.
 
-static uint64_t text_hash(const char *s, size_t n) {
-  uint64_t h = 14695981039346656037ull; // FNV-1a
-  for (size_t i = 0; i < n; i++) {
-    h ^= (unsigned char)s[i];
-    h *= 1099511628211ull;
-  }
-  return h;
-}
-
-// Positions + 1 of texts in open addressing by their hash; a text is found
-// as the first one of its kind.
-struct TextSet {
-  size_t *slot;
-  size_t mask;
-};
-
-static void text_set_init(TextSet *t, size_t count) {
-  size_t slots = 16;
-  while (slots < 2 * count) slots *= 2;
-  size_t cap = 0;
-  t->slot = (size_t *)csv_grow(nullptr, 0, &cap, slots * sizeof(size_t));
-  t->mask = slots - 1;
-}
-
 static void *take(size_t count, size_t size) {
   size_t cap = 0;
   return csv_grow(nullptr, 0, &cap, (count ? count : 1) * size);
@@ -273,21 +250,17 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
   size_t *group = (size_t *)take(count, sizeof(size_t));
   size_t *first_of_group = (size_t *)take(count, sizeof(size_t));
   size_t nbr_groups = 0;
-  TextSet set;
-  text_set_init(&set, count);
+  NameTable set; // a group's key -> the group
+  name_table_init(&set, count, 0, nullptr);
   for (size_t i = 0; i < count; i++) {
-    const char *s = stripped + key_at[i];
-    size_t slot = (size_t)text_hash(s, key_length[i]) & set.mask;
-    for (; set.slot[slot]; slot = (slot + 1) & set.mask) {
-      size_t j = first_of_group[set.slot[slot] - 1];
-      if (key_length[j] == key_length[i] && memcmp(stripped + key_at[j], s, key_length[i]) == 0) break;
+    int g = name_table_add(&set, stripped + key_at[i], key_length[i], (int)nbr_groups);
+    if (g < 0) {
+      g = (int)nbr_groups;
+      first_of_group[nbr_groups++] = i;
     }
-    if (!set.slot[slot]) {
-      first_of_group[nbr_groups] = i;
-      set.slot[slot] = ++nbr_groups;
-    }
-    group[i] = set.slot[slot] - 1;
+    group[i] = (size_t)g;
   }
+  name_table_free(&set);
 
   // The groups that have a near group.
   const char **text = (const char **)take(count, sizeof(char *));
@@ -318,18 +291,11 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
     name_of[nbr_active++] = i;
   }
   near_index_build(&x, text, text_length, nbr_active, 1);
-  memset(set.slot, 0, (set.mask + 1) * sizeof(size_t));
+  name_table_init(&set, count, 0, nullptr); // a name without case -> the first name of that spelling
   for (size_t i = 0; i < count; i++) {
-    const char *f = folded + folded_at[i];
-    size_t slot = (size_t)text_hash(f, lengths[i]) & set.mask;
-    for (; set.slot[slot]; slot = (slot + 1) & set.mask) {
-      size_t j = set.slot[slot] - 1;
-      if (lengths[j] == lengths[i] && memcmp(folded + folded_at[j], f, lengths[i]) == 0) break;
-    }
-    if (!set.slot[slot]) {
-      set.slot[slot] = i + 1;
-    } else if (near_twin(names[i], lengths[i], names[set.slot[slot] - 1], lengths[set.slot[slot] - 1]) == TWIN_CASE) {
-      found(context, i, set.slot[slot] - 1, TWIN_CASE);
+    int first = name_table_add(&set, folded + folded_at[i], lengths[i], (int)i);
+    if (first >= 0 && near_twin(names[i], lengths[i], names[first], lengths[first]) == TWIN_CASE) {
+      found(context, i, (size_t)first, TWIN_CASE);
       continue;
     }
     if (!active[group[i]]) continue;
@@ -355,7 +321,7 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
   free(key_length);
   free(group);
   free(first_of_group);
-  free(set.slot);
+  name_table_free(&set);
   free(text);
   free(text_length);
   free(active);

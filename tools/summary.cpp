@@ -78,8 +78,7 @@ void summary_release(Summary *s) {
   free(s->margin);
   free(s->running);
   free(s->groups);
-  free(s->slot_load);
-  free(s->slot_group);
+  name_table_free(&s->load_group);
   free(s->group_sum);
   free(s->group_mark);
   free(s->group_touched);
@@ -87,23 +86,6 @@ void summary_release(Summary *s) {
 }
 
 // ---------------------------------------------------------------- SWBS groups
-
-static size_t table_size(size_t entries) {
-  size_t n = 16;
-  while (n < 2 * entries) n *= 2;
-  return n;
-}
-
-static size_t hash_bytes(const char *p, size_t n) {
-  uint64_t h = 14695981039346656037ull; // FNV-1a
-  for (size_t i = 0; i < n; i++) h = (h ^ (unsigned char)p[i]) * 1099511628211ull;
-  return (size_t)(h ^ (h >> 29));
-}
-
-static size_t hash_pointer(const void *p) {
-  uint64_t h = (uint64_t)(uintptr_t)p * 0x9E3779B97F4A7C15ull;
-  return (size_t)(h ^ (h >> 32));
-}
 
 // Bytes of the first digits characters of code.
 static size_t code_prefix(const char *code, int digits) {
@@ -130,16 +112,9 @@ static int compare_groups(const void *a, const void *b) {
   return (x->length > y->length) - (x->length < y->length);
 }
 
-static size_t find_load_slot(const Summary *s, const Load *ld) {
-  size_t mask = s->slots - 1;
-  size_t i = hash_pointer(ld) & mask;
-  while (s->slot_load[i] && s->slot_load[i] != ld) i = (i + 1) & mask;
-  return i;
-}
-
 int summary_group_of(const Summary *s, const Load *ld) {
-  size_t i = find_load_slot(s, ld);
-  return s->slot_load[i] ? s->slot_group[i] : s->nbr_groups - 1;
+  int g = name_table_find_address(&s->load_group, ld);
+  return g >= 0 ? g : s->nbr_groups - 1;
 }
 
 void summary_group_loads(Summary *s, int digits) {
@@ -148,44 +123,23 @@ void summary_group_loads(Summary *s, int digits) {
   // Groups as they are met, found again through a table of their keys.
   GroupRank *met = (GroupRank *)summary_calloc(loads + 1, sizeof *met);
   int nbr_met = 0, no_code = -1;
-  size_t key_slots = table_size(loads);
-  int *key_table = (int *)summary_calloc(key_slots, sizeof *key_table); // 1 + group, 0 free
-  s->slots = table_size(loads);
-  s->slot_load = (Load **)summary_calloc(s->slots, sizeof *s->slot_load);
-  s->slot_group = (int *)summary_calloc(s->slots, sizeof *s->slot_group);
+  NameTable keys; // a group's key -> the group
+  name_table_init(&keys, loads, 0, nullptr);
   for (Load *ld = s->z->ld; ld; ld = ld->next) {
-    int g;
     if (!ld->swbs || !ld->swbs[0]) {
       if (no_code < 0) {
         no_code = nbr_met++;
         met[no_code].old = no_code;
       }
-      g = no_code;
-    } else {
-      size_t n = code_prefix(ld->swbs, digits);
-      size_t i = hash_bytes(ld->swbs, n) & (key_slots - 1);
-      for (;;) {
-        int e = key_table[i];
-        if (e == 0) {
-          g = nbr_met++;
-          met[g].key = ld->swbs;
-          met[g].length = n;
-          met[g].old = g;
-          key_table[i] = g + 1;
-          break;
-        }
-        if (met[e - 1].length == n && memcmp(met[e - 1].key, ld->swbs, n) == 0) {
-          g = e - 1;
-          break;
-        }
-        i = (i + 1) & (key_slots - 1);
-      }
+      continue;
     }
-    size_t slot = find_load_slot(s, ld);
-    s->slot_load[slot] = ld;
-    s->slot_group[slot] = g;
+    size_t n = code_prefix(ld->swbs, digits);
+    if (name_table_add(&keys, ld->swbs, n, nbr_met) >= 0) continue;
+    met[nbr_met].key = ld->swbs;
+    met[nbr_met].length = n;
+    met[nbr_met].old = nbr_met;
+    nbr_met++;
   }
-  free(key_table);
   qsort(met, (size_t)nbr_met, sizeof *met, compare_groups);
   int *rank = (int *)summary_calloc((size_t)nbr_met, sizeof *rank);
   s->nbr_groups = nbr_met;
@@ -195,8 +149,12 @@ void summary_group_loads(Summary *s, int digits) {
     s->groups[g].key = met[g].key;
     s->groups[g].length = met[g].length;
   }
-  for (size_t i = 0; i < s->slots; i++)
-    if (s->slot_load[i]) s->slot_group[i] = rank[s->slot_group[i]];
+  name_table_init(&s->load_group, loads, 1, nullptr);
+  for (Load *ld = s->z->ld; ld; ld = ld->next) {
+    int g = !ld->swbs || !ld->swbs[0] ? no_code : name_table_find(&keys, ld->swbs, code_prefix(ld->swbs, digits));
+    name_table_add_address(&s->load_group, ld, rank[g]);
+  }
+  name_table_free(&keys);
   free(rank);
   free(met);
   s->group_sum = (double *)summary_calloc((size_t)nbr_met, sizeof *s->group_sum);

@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "study/study.h"
+#include "xml/common.h"
 
 // Loads listed under the governing pair unless --top says otherwise.
 const int SUMMARY_DEFAULT_TOP = 10;
@@ -62,9 +63,7 @@ struct Summary {
   int swbs_digits;
   SummaryGroup *groups; // sorted by key, byte by byte; loads without a code last
   int nbr_groups;
-  Load **slot_load; // load -> group, open addressing on the Load's address
-  int *slot_group;
-  size_t slots;       // a power of two, at least twice the loads
+  NameTable load_group; // a Load record -> its group
   double *group_sum;  // scratch of summary_pair_groups, one per group
   int *group_mark;    // scratch: 1 while summary_pair_groups adds up the group
   int *group_touched; // scratch: the groups a pair has

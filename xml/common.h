@@ -6,6 +6,7 @@
 #define KPM_XML_COMMON_H
 
 #include <cstddef>
+#include <cstdint>
 
 // Under AddressSanitizer every record and string is a heap block of its own,
 // instead of a piece of a larger block, so that the sanitizer sees each one's bounds.
@@ -47,5 +48,57 @@ typedef void (*KpmOutOfMemoryHook)(void);
 extern KpmOutOfMemoryHook kpm_out_of_memory_hook;
 // line: the place's whole line (" *** ERROR: Out of memory in alloc_Load()\n").
 [[noreturn]] void kpm_out_of_memory(const char *line);
+
+// ---------------------------------------------------------------- names
+
+// FNV-1a over n bytes, going on from h: start from NAME_HASH_START, and
+// chain calls to hash several pieces as one.
+const uint64_t NAME_HASH_START = 14695981039346656037ull;
+uint64_t name_hash(uint64_t h, const void *bytes, size_t n);
+
+// A table of names (byte strings of any bytes, NUL included) with an int
+// each: adding and finding in constant time, so that nothing that looks
+// names up is quadratic. Open addressing, at most half full.
+struct NameSlot {
+  const char *key; // null: a free slot
+  size_t length;   // bytes of key
+  uint64_t hash;
+  int value;
+};
+struct NameKeys; // the blocks that hold a table's own copies of its keys
+struct NameTable {
+  NameSlot *slots; // null until the first name is added
+  size_t mask;     // slots - 1, a power of two
+  size_t used;
+  size_t expected; // names foreseen: the first slots are sized for them
+  size_t limit;    // a table on room of its own: the most names it takes; 0: it grows
+  int copies;      // 1: the table keeps copies of the keys; 0: the keys outlive the table
+  NameKeys *keys;
+  const char *oom_line; // the owner's out-of-memory line (kpm_out_of_memory)
+};
+// A table that takes its memory as it grows. expected: names foreseen (0
+// when unknown). copies: 1 when the keys given may go before the table.
+// When memory runs out, kpm_out_of_memory(oom_line); null: a line of its own.
+void name_table_init(NameTable *t, size_t expected, int copies, const char *oom_line);
+// A table on room of its own (nbr_slots a power of two), which it never
+// leaves: it takes at most nbr_slots / 2 names and allocates nothing. Keys
+// are not copied.
+void name_table_init_on(NameTable *t, NameSlot *room, size_t nbr_slots);
+// The value of key, or -1.
+int name_table_find(const NameTable *t, const char *key, size_t length);
+// Adds key with value (>= 0) unless it is there. The value it had, or -1:
+// added (or, in a table on room of its own that is full, left out).
+int name_table_add(NameTable *t, const char *key, size_t length, int value);
+// The table's own key equal to key (its copy, or the key first added), or null.
+const char *name_table_key(const NameTable *t, const char *key, size_t length);
+// Releases what the table took (not room given to name_table_init_on).
+void name_table_free(NameTable *t);
+// Records as keys, by their address (a table that copies its keys).
+inline int name_table_find_address(const NameTable *t, const void *record) {
+  return name_table_find(t, (const char *)&record, sizeof record);
+}
+inline int name_table_add_address(NameTable *t, const void *record, int value) {
+  return name_table_add(t, (const char *)&record, sizeof record, value);
+}
 
 #endif

@@ -258,20 +258,6 @@ TEST(LfStartTag, KpmReadsBackBothNames) {
   EXPECT_EQ(lf_start_tag(oc.data(), oc.size(), "a", 1, &length, &why), nullptr);
 }
 
-TEST(NameTable, FindsWhatWasAddedAmongMany) {
-  NameTable t;
-  name_table_init(&t);
-  for (int i = 0; i < 100000; i++) {
-    std::string k = "k" + std::to_string(i);
-    ASSERT_EQ(name_table_add(&t, k.data(), k.size(), i), -1);
-  }
-  EXPECT_EQ(name_table_add(&t, "k77", 3, 5), 77);
-  EXPECT_EQ(name_table_find(&t, "k99999", 6), 99999);
-  EXPECT_EQ(name_table_find(&t, "k100000", 7), -1);
-  EXPECT_EQ(name_table_find(&t, "k7\0", 3), -1); // bytes, not C strings
-  name_table_free(&t);
-}
-
 // Imports list (ImportOptions as given) into a study file and reads that with
 // kpm's reader and preparation into z. Returns kpm's status; *xml gets the study.
 struct Imported {
