@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "study/study.h"
-#include "tools/load_list.h"
-#include "tools/tool.h"
+#include "tools/lists/load_list.h"
+#include "tools/common/tool.h"
 
 static char path[64];
 static FILE *diag_sink;

@@ -59,10 +59,10 @@ kpm-summary --html = p|page.html
 EOF
 
 # kpm-check -W offers every code the checker knows, and no other.
-codes=$(sed -n '/WARNING_CODES\[\] = {/,/};/p' "$src/tools/check.cpp" | grep -o '"[a-z-]*"' | tr -d '"' | LC_ALL=C sort)
+codes=$(sed -n '/WARNING_CODES\[\] = {/,/};/p' "$src/tools/check/check.cpp" | grep -o '"[a-z-]*"' | tr -d '"' | LC_ALL=C sort)
 offered=$(printf '%s\n' $_kpm_warning_codes | LC_ALL=C sort)
 if [ -z "$codes" ] || [ "$codes" != "$offered" ]; then
-  echo "--- kpm-check -W: the completion's codes differ from tools/check.cpp's (<: check.cpp, >: completion)"
+  echo "--- kpm-check -W: the completion's codes differ from tools/check/check.cpp's (<: check.cpp, >: completion)"
   diff <(echo "$codes") <(echo "$offered")
   fail=1
 fi
