@@ -83,17 +83,12 @@ struct Checker {
   ConditionNames names[2]; // operational, ambient
 };
 
-void out_of_memory(void) {
-  fprintf(stderr, "%s: error: out of memory\n", tool_program());
-  exit(TOOL_BAD_INPUT);
-}
-
 // Grows *array (of size-byte items) to hold one more than *count.
 void *grow(void *array, long count, long *room, size_t size) {
   if (count < *room) return array;
   long more = *room ? *room * 2 : 64;
   void *p = kpm_alloc_fails() ? nullptr : realloc(array, (size_t)more * size);
-  if (!p) out_of_memory();
+  if (!p) tool_out_of_memory();
   *room = more;
   return p;
 }
@@ -112,8 +107,7 @@ void vadd(Checker *k, Pos at, int severity, const char *code, const char *format
   va_copy(copy, ap);
   int n = vsnprintf(nullptr, 0, format, copy);
   va_end(copy);
-  char *message = (char *)kpm_calloc((size_t)n + 1, 1);
-  if (!message) out_of_memory();
+  char *message = (char *)tool_calloc((size_t)n + 1, 1);
   vsnprintf(message, (size_t)n + 1, format, ap);
   CheckDiagnostic *d = &r->d[r->count];
   d->line = at.line > 0 ? at.line : 1;
@@ -251,9 +245,9 @@ void build_condition_names(ConditionNames *c, const LoadStudy *z, int ambient) {
   c->built = 1;
   size_t n = (size_t)(ambient ? z->nbr_ac : z->nbr_oc);
   size_t cap = 0;
-  c->name = (const char **)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(char *));
+  c->name = (const char **)tool_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(char *));
   cap = 0;
-  c->length = (size_t *)csv_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(size_t));
+  c->length = (size_t *)tool_grow(nullptr, 0, &cap, (n ? n : 1) * sizeof(size_t));
   name_table_init(&c->folded, 0, 1, nullptr);
   name_table_init(&c->exact, 0, 1, nullptr);
   name_table_init(&c->asked, 0, 1, nullptr);
@@ -268,7 +262,7 @@ void build_condition_names(ConditionNames *c, const LoadStudy *z, int ambient) {
     c->name[c->count] = name;
     c->length[c->count++] = length;
     name_table_add(&c->exact, name, length, at);
-    if (length + 1 > c->scratch_cap) c->scratch = (char *)csv_grow(c->scratch, 0, &c->scratch_cap, length + 1);
+    if (length + 1 > c->scratch_cap) c->scratch = (char *)tool_grow(c->scratch, 0, &c->scratch_cap, length + 1);
     for (size_t i = 0; i < length; i++) c->scratch[i] = (char)lower_ascii((unsigned char)name[i]);
     name_table_add(&c->folded, c->scratch, length, at);
   }
@@ -298,7 +292,7 @@ const char *nearest_condition(ConditionNames *c, const LoadStudy *z, const char 
   int asked = name_table_find(&c->asked, name, n);
   if (asked >= 0) return c->answer[asked] >= 0 ? c->name[c->answer[asked]] : nullptr;
   long best = -1;
-  if (n + 1 > c->scratch_cap) c->scratch = (char *)csv_grow(c->scratch, 0, &c->scratch_cap, n + 1);
+  if (n + 1 > c->scratch_cap) c->scratch = (char *)tool_grow(c->scratch, 0, &c->scratch_cap, n + 1);
   for (size_t i = 0; i < n; i++) c->scratch[i] = (char)lower_ascii((unsigned char)name[i]);
   best = name_table_find(&c->folded, c->scratch, n);
   const char *t = name;
@@ -324,7 +318,7 @@ const char *nearest_condition(ConditionNames *c, const LoadStudy *z, const char 
     }
   }
   if ((c->nbr_answers + 1) * sizeof(long) > c->answers_cap)
-    c->answer = (long *)csv_grow(c->answer, c->nbr_answers * sizeof(long), &c->answers_cap,
+    c->answer = (long *)tool_grow(c->answer, c->nbr_answers * sizeof(long), &c->answers_cap,
                                  (c->nbr_answers + 1) * sizeof(long));
   c->answer[c->nbr_answers] = best;
   name_table_add(&c->asked, name, n, (int)c->nbr_answers++);
@@ -860,8 +854,7 @@ void check_loads(Checker *k) {
   // table, the others of that hash (none alike) chained behind it.
   NameTable whole;
   name_table_init(&whole, (size_t)k->load_count, 1, nullptr);
-  long *same_hash = (long *)kpm_calloc((size_t)k->load_count + 1, sizeof(long));
-  if (!same_hash) out_of_memory();
+  long *same_hash = (long *)tool_calloc((size_t)k->load_count + 1, sizeof(long));
   for (long i = 0; i < k->load_count; i++) {
     LoadInfo *li = &k->loads[i];
     const Load *ld = li->ld;
@@ -947,11 +940,11 @@ void on_near_twin(void *context, size_t later, size_t earlier, int kind) {
 // Sumer): kpm takes them as two, where the author most likely meant one.
 void check_similar_conditions(Checker *k) {
   size_t cap = 0;
-  const char **names = (const char **)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(char *));
+  const char **names = (const char **)tool_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(char *));
   cap = 0;
-  size_t *lengths = (size_t *)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(size_t));
+  size_t *lengths = (size_t *)tool_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(size_t));
   cap = 0;
-  long *condition = (long *)csv_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(long));
+  long *condition = (long *)tool_grow(nullptr, 0, &cap, ((size_t)k->condition_count + 1) * sizeof(long));
   for (int ambient = 0; ambient < 2; ambient++) {
     size_t n = 0;
     for (long i = 0; i < k->condition_count; i++) {
@@ -1020,8 +1013,7 @@ void check_results(Checker *k) {
   LoadStudy *z = k->z;
   if (calc_kpm(z) != 0) return;
   // One pass over the pairs marks each condition under which a load runs.
-  char *runs = (char *)kpm_calloc((size_t)k->condition_count + 1, 1);
-  if (!runs) out_of_memory();
+  char *runs = (char *)tool_calloc((size_t)k->condition_count + 1, 1);
   for (const Results *r = z->r; r; r = r->next) {
     if (!(r->total_connected_load > 0)) continue;
     long i = name_table_find_address(&k->condition_index, r->oc);
@@ -1088,16 +1080,16 @@ int check_study(const char *path, CheckResult *r) {
   struct stat st;
   if (stat(path, &st) != 0) {
     tool_error("cannot read %s: %s", path, strerror(errno));
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   if (S_ISDIR(st.st_mode)) {
     tool_error("cannot read %s: it is a folder", path);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   FILE *probe = fopen(path, "r");
   if (!probe) {
     tool_error("cannot read %s: %s", path, strerror(errno));
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   fclose(probe);
 
@@ -1125,7 +1117,7 @@ int check_study(const char *path, CheckResult *r) {
   int failed = 0;
   if (status == 2) {
     tool_error("cannot read %s: %s", path, strerror(errno ? errno : EIO));
-    failed = TOOL_USAGE_OR_IO;
+    failed = TOOL_TROUBLE;
   } else if (status == 3) {
     // The reader stops being believed at its first fault: that alone is reported.
     clear_result(r);

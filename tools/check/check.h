@@ -25,7 +25,7 @@ struct CheckResult {
 };
 
 // Checks the study file path into r (cleared first). 0 when the file was
-// read (whatever it holds); TOOL_USAGE_OR_IO when it cannot be read, after
+// read (whatever it holds); TOOL_TROUBLE when it cannot be read, after
 // an error line on standard error.
 int check_study(const char *path, CheckResult *r);
 void free_check_result(CheckResult *r);

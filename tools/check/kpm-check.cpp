@@ -31,37 +31,7 @@ static int usage_error(const char *format, const char *what) {
   fprintf(stderr, "kpm-check: error: ");
   fprintf(stderr, format, what);
   fprintf(stderr, "\nTry 'kpm-check --help' for more information.\n");
-  return TOOL_USAGE_OR_IO;
-}
-
-// A text as a JSON string.
-static void put_json_text(FILE *f, const char *s) {
-  putc('"', f);
-  for (; *s; s++) {
-    unsigned char c = (unsigned char)*s;
-    if (c == '"' || c == '\\')
-      fprintf(f, "\\%c", c);
-    else if (c == '\n')
-      fputs("\\n", f);
-    else if (c == '\t')
-      fputs("\\t", f);
-    else if (c == '\r')
-      fputs("\\r", f);
-    else if (c < 0x20 || c == 0x7f)
-      fprintf(f, "\\u%04x", c);
-    else if (c < 0x80)
-      putc(c, f);
-    else {
-      // JSON is UTF-8: a byte outside a well-formed sequence becomes U+FFFD.
-      int n = utf8_sequence_length((const unsigned char *)s);
-      if (n == 0)
-        fputs("\\ufffd", f);
-      else
-        fwrite(s, 1, (size_t)n, f);
-      if (n > 1) s += n - 1;
-    }
-  }
-  putc('"', f);
+  return TOOL_TROUBLE;
 }
 
 static const char *severity_name(int severity) {
@@ -93,12 +63,8 @@ int main(int argc, char **argv) {
   // Static, so that what they point to stays reachable on the early returns.
   static Options o;
   static const char **files;
-  o.silenced = (const char **)kpm_calloc((size_t)argc + 1, sizeof(char *));
-  files = (const char **)kpm_calloc((size_t)argc + 1, sizeof(char *));
-  if (!o.silenced || !files) {
-    tool_error("out of memory");
-    return TOOL_BAD_INPUT;
-  }
+  o.silenced = (const char **)tool_calloc((size_t)argc + 1, sizeof(char *));
+  files = (const char **)tool_calloc((size_t)argc + 1, sizeof(char *));
   int file_count = 0;
   int options_end = 0;
   for (int i = 1; i < argc; i++) {
@@ -143,7 +109,7 @@ int main(int argc, char **argv) {
     const char *path = strcmp(files[f], "-") == 0 ? tool_stdin_copy() : files[f];
     CheckResult r;
     if (!path || check_study(path, &r) != 0) {
-      status = TOOL_USAGE_OR_IO;
+      status = TOOL_TROUBLE;
       continue;
     }
     long errors = 0, warnings = 0;
@@ -157,10 +123,10 @@ int main(int argc, char **argv) {
       if (o.json) {
         fputs(json_items++ ? ",\n  {" : "\n  {", stdout);
         fputs("\"file\": ", stdout);
-        put_json_text(stdout, files[f]);
+        json_put_text(stdout, files[f]);
         printf(", \"line\": %ld, \"column\": %ld, \"severity\": \"%s\", \"code\": \"%s\", \"message\": ", d->line,
                d->column, severity_name(d->severity), d->code);
-        put_json_text(stdout, d->message);
+        json_put_text(stdout, d->message);
         putc('}', stdout);
       } else if (d->severity == CHECK_ERROR) {
         printf("%s:%ld:%ld: error: %s\n", files[f], d->line, d->column, d->message);

@@ -1,6 +1,5 @@
 // The CSV reader: one pass over the bytes, each copied once into the
 // current record's texts.
-#include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,180 +7,6 @@
 #include "tools/common/csv_read.h"
 #include "tools/common/tool.h"
 #include "xml/xmlentity.h"
-
-void csv_diag_init(CsvDiag *d, const char *file, FILE *stream) {
-  memset(d, 0, sizeof *d);
-  d->file = file;
-  d->stream = stream;
-}
-
-static void diag_line(CsvDiag *d, const char *kind, const char *tail, long row, long column, const char *format,
-                      va_list ap) {
-  if (!d->stream) return;
-  if (!d->held) {
-    fprintf(d->stream, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
-    vfprintf(d->stream, format, ap);
-    fprintf(d->stream, "%s\n", tail);
-    return;
-  }
-  va_list copy;
-  va_copy(copy, ap);
-  int head = snprintf(nullptr, 0, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
-  int body = vsnprintf(nullptr, 0, format, copy);
-  va_end(copy);
-  size_t n = (size_t)head + (size_t)body + strlen(tail) + 1;
-  if (d->held_length + n + 1 > d->held_text_cap)
-    d->held_text = (char *)csv_grow(d->held_text, d->held_length, &d->held_text_cap, d->held_length + n + 1);
-  char *o = d->held_text + d->held_length;
-  snprintf(o, (size_t)head + 1, "%s:%ld:%ld: %s: ", d->file, row, column, kind);
-  vsnprintf(o + head, (size_t)body + 1, format, ap);
-  snprintf(o + head + body, strlen(tail) + 2, "%s\n", tail);
-  if ((d->nbr_held + 1) * sizeof(CsvHeldLine) > d->held_cap)
-    d->held_lines = (CsvHeldLine *)csv_grow(d->held_lines, d->nbr_held * sizeof(CsvHeldLine), &d->held_cap,
-                                            (d->nbr_held + 1) * sizeof(CsvHeldLine));
-  CsvHeldLine *l = &d->held_lines[d->nbr_held++];
-  l->row = row;
-  l->column = column;
-  l->offset = d->held_length;
-  l->length = n;
-  d->held_length += n;
-}
-
-void csv_diag_error(CsvDiag *d, long row, long column, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  diag_line(d, "error", "", row, column, format, ap);
-  va_end(ap);
-  d->errors++;
-}
-
-void csv_diag_warning(CsvDiag *d, long row, long column, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  diag_line(d, d->werror ? "error" : "warning", d->werror ? " [--werror]" : "", row, column, format, ap);
-  va_end(ap);
-  if (d->werror)
-    d->errors++;
-  else
-    d->warnings++;
-}
-
-void csv_diag_note(CsvDiag *d, long row, long column, const char *format, ...) {
-  va_list ap;
-  va_start(ap, format);
-  diag_line(d, "note", "", row, column, format, ap);
-  va_end(ap);
-  d->notes++;
-}
-
-void csv_diag_hold(CsvDiag *d) { d->held = 1; }
-
-// The lines' order: by place, then as found (their offsets rise as they come).
-static int compare_held(const void *a, const void *b) {
-  const CsvHeldLine *x = (const CsvHeldLine *)a, *y = (const CsvHeldLine *)b;
-  if (x->row != y->row) return x->row < y->row ? -1 : 1;
-  if (x->column != y->column) return x->column < y->column ? -1 : 1;
-  return (x->offset > y->offset) - (x->offset < y->offset);
-}
-
-void csv_diag_release(CsvDiag *d) {
-  if (d->nbr_held) {
-    qsort(d->held_lines, d->nbr_held, sizeof(CsvHeldLine), compare_held);
-    for (size_t i = 0; i < d->nbr_held; i++)
-      fwrite(d->held_text + d->held_lines[i].offset, 1, d->held_lines[i].length, d->stream);
-  }
-  free(d->held_lines);
-  free(d->held_text);
-  d->held_lines = nullptr;
-  d->held_text = nullptr;
-  d->nbr_held = d->held_cap = d->held_length = d->held_text_cap = 0;
-  d->held = 0;
-}
-
-// Bytes of a cell shown in a message before it is cut short: enough to
-// recognise it, never a 10 MB line.
-static const size_t DIAG_TEXT_SHOWN = 40;
-
-// Code points that a terminal does not show as they are: they reorder the
-// text around them, break its line or are invisible.
-static int is_hidden_code_point(unsigned c) {
-  return (c >= 0x80 && c <= 0x9f) || (c >= 0x202a && c <= 0x202e) || (c >= 0x2066 && c <= 0x2069) || c == 0x2028 ||
-         c == 0x2029 || c == 0xfeff;
-}
-
-size_t diag_shown_char(const char *s, size_t length, char *out, size_t *written) {
-  unsigned char c = (unsigned char)s[0];
-  if (c == '\n' || c == '\r' || c == '\t') {
-    out[0] = '\\';
-    out[1] = c == '\n' ? 'n' : c == '\r' ? 'r' : 't';
-    *written = 2;
-    return 1;
-  }
-  if (c < 0x20 || c == 0x7f) {
-    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\x%02x", c);
-    return 1;
-  }
-  if (c < 0x80) {
-    out[0] = (char)c;
-    *written = 1;
-    return 1;
-  }
-  // A sequence is judged on the bytes of the text only, never past its end.
-  unsigned char seq[5] = {0, 0, 0, 0, 0};
-  memcpy(seq, s, length < 4 ? length : 4);
-  int n = utf8_sequence_length(seq);
-  if (n == 0) {
-    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\x%02x", c);
-    return 1;
-  }
-  unsigned code = utf8_code_point(seq, n);
-  if (is_hidden_code_point(code)) {
-    *written = (size_t)snprintf(out, DIAG_CHAR_MAX + 1, "\\u%04x", code);
-  } else {
-    memcpy(out, s, (size_t)n);
-    *written = (size_t)n;
-  }
-  return (size_t)n;
-}
-
-const char *csv_diag_text(char *buf, size_t n, const char *s, size_t length) {
-  size_t o = 0;
-  size_t i = 0;
-  while (i < length && o + DIAG_CHAR_MAX + 4 < n) {
-    char one[DIAG_CHAR_MAX + 1];
-    size_t w = 0;
-    size_t took = diag_shown_char(s + i, length - i, one, &w);
-    if (i + took > DIAG_TEXT_SHOWN) break;
-    memcpy(buf + o, one, w);
-    o += w;
-    i += took;
-  }
-  if (i < length) {
-    memcpy(buf + o, "...", 3);
-    o += 3;
-  }
-  buf[o] = '\0';
-  return buf;
-}
-
-static void out_of_memory(void) {
-  fprintf(stderr, "%s: error: out of memory\n", tool_program());
-  exit(1);
-}
-
-void *csv_grow(void *old, size_t keep, size_t *cap, size_t need) {
-  size_t n = *cap ? *cap : 64;
-  while (n < need) {
-    if (n > ((size_t)-1) / 4) out_of_memory();
-    n *= 2;
-  }
-  void *p = kpm_calloc(n, 1);
-  if (!p) out_of_memory();
-  if (keep) memcpy(p, old, keep);
-  free(old);
-  *cap = n;
-  return p;
-}
 
 static int read_more(CsvReader *r);
 
@@ -206,9 +31,9 @@ void csv_open(CsvReader *r, FILE *in, CsvDiag *diag) {
   r->in = in;
   r->diag = diag;
   r->separator = ',';
-  r->buf = (unsigned char *)csv_grow(nullptr, 0, &r->cap, CSV_READ_CHUNK);
-  r->text = (char *)csv_grow(nullptr, 0, &r->text_cap, 256);
-  r->fields = (CsvField *)csv_grow(nullptr, 0, &r->fields_cap, 16 * sizeof(CsvField));
+  r->buf = (unsigned char *)tool_grow(nullptr, 0, &r->cap, CSV_READ_CHUNK);
+  r->text = (char *)tool_grow(nullptr, 0, &r->text_cap, 256);
+  r->fields = (CsvField *)tool_grow(nullptr, 0, &r->fields_cap, 16 * sizeof(CsvField));
   r->fields_cap /= sizeof(CsvField);
   // The byte-order mark a spreadsheet may write before the first field.
   while (r->len < 4 && read_more(r)) {
@@ -240,7 +65,7 @@ static int read_more(CsvReader *r) {
       r->len -= r->pos;
       r->pos = 0;
     } else {
-      r->buf = (unsigned char *)csv_grow(r->buf, r->len, &r->cap, r->cap * 2);
+      r->buf = (unsigned char *)tool_grow(r->buf, r->len, &r->cap, r->cap * 2);
     }
   }
   size_t room = r->cap - r->len;
@@ -297,7 +122,7 @@ int csv_sniff_separator(CsvReader *r) {
 
 static inline void append(CsvReader *r, const void *s, size_t n) {
   if (r->text_length + n + 1 > r->text_cap)
-    r->text = (char *)csv_grow(r->text, r->text_length, &r->text_cap, r->text_length + n + 1);
+    r->text = (char *)tool_grow(r->text, r->text_length, &r->text_cap, r->text_length + n + 1);
   memcpy(r->text + r->text_length, s, n);
   r->text_length += n;
 }
@@ -305,7 +130,7 @@ static inline void append(CsvReader *r, const void *s, size_t n) {
 static void begin_field(CsvReader *r) {
   if (r->nbr_fields == r->fields_cap) {
     size_t bytes = r->fields_cap * sizeof(CsvField);
-    r->fields = (CsvField *)csv_grow(r->fields, bytes, &bytes, bytes * 2);
+    r->fields = (CsvField *)tool_grow(r->fields, bytes, &bytes, bytes * 2);
     r->fields_cap = bytes / sizeof(CsvField);
   }
   CsvField *f = &r->fields[r->nbr_fields++];

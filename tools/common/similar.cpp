@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "tools/common/csv_read.h"
+#include "tools/common/tool.h"
 #include "tools/common/similar.h"
 #include "xml/common.h"
 
@@ -97,7 +97,7 @@ void near_index_build(NearIndex *x, const char *const *names, const size_t *leng
   memset(x, 0, sizeof *x);
   x->fold = fold;
   size_t cap = 0;
-  x->sorted = (NearName *)csv_grow(nullptr, 0, &cap, (count ? count : 1) * sizeof(NearName));
+  x->sorted = (NearName *)tool_grow(nullptr, 0, &cap, (count ? count : 1) * sizeof(NearName));
   for (size_t i = 0; i < count; i++) {
     if (lengths[i] > NEAR_NAME_MAX) continue;
     NearName *e = &x->sorted[x->count++];
@@ -125,7 +125,7 @@ void near_index_free(NearIndex *x) {
 
 static void push_frame(NearIndex *x, size_t *top, size_t lo, size_t hi, size_t depth, unsigned char byte) {
   if ((*top + 1) * sizeof(NearFrame) > x->stack_cap)
-    x->stack = (NearFrame *)csv_grow(x->stack, *top * sizeof(NearFrame), &x->stack_cap, (*top + 1) * sizeof(NearFrame));
+    x->stack = (NearFrame *)tool_grow(x->stack, *top * sizeof(NearFrame), &x->stack_cap, (*top + 1) * sizeof(NearFrame));
   NearFrame *f = &x->stack[(*top)++];
   f->lo = lo;
   f->hi = hi;
@@ -167,7 +167,7 @@ const NearFound *near_index_find(NearIndex *x, const char *q, size_t n, size_t *
   while (lo < x->count && x->sorted[lo].length == 0) {
     if (rows[0][n] < FAR) {
       if ((x->nbr_found + 1) * sizeof(NearFound) > x->found_cap)
-        x->found = (NearFound *)csv_grow(x->found, x->nbr_found * sizeof(NearFound), &x->found_cap,
+        x->found = (NearFound *)tool_grow(x->found, x->nbr_found * sizeof(NearFound), &x->found_cap,
                                          (x->nbr_found + 1) * sizeof(NearFound));
       x->found[x->nbr_found].id = x->sorted[lo].id;
       x->found[x->nbr_found++].distance = rows[0][n];
@@ -197,7 +197,7 @@ const NearFound *near_index_find(NearIndex *x, const char *q, size_t n, size_t *
     for (; i < f.hi && x->sorted[i].length == d; i++) {
       if (row[n] >= FAR) continue;
       if ((x->nbr_found + 1) * sizeof(NearFound) > x->found_cap)
-        x->found = (NearFound *)csv_grow(x->found, x->nbr_found * sizeof(NearFound), &x->found_cap,
+        x->found = (NearFound *)tool_grow(x->found, x->nbr_found * sizeof(NearFound), &x->found_cap,
                                          (x->nbr_found + 1) * sizeof(NearFound));
       x->found[x->nbr_found].id = x->sorted[i].id;
       x->found[x->nbr_found++].distance = row[n];
@@ -218,22 +218,17 @@ const NearFound *near_index_find(NearIndex *x, const char *q, size_t n, size_t *
 // themselves: a list of a thousand numbered conditions ("Zone 1" ...) costs
 // no search at all.
 
-static void *take(size_t count, size_t size) {
-  size_t cap = 0;
-  return csv_grow(nullptr, 0, &cap, (count ? count : 1) * size);
-}
-
 void find_near_twins(const char *const *names, const size_t *lengths, size_t count,
                      void (*found)(void *context, size_t later, size_t earlier, int kind), void *context) {
   if (count < 2) return;
   // Each name without case, and without case and digits: its group's key.
   size_t total = 0;
   for (size_t i = 0; i < count; i++) total += lengths[i];
-  char *folded = (char *)take(total + 1, 1);
-  char *stripped = (char *)take(total + 1, 1);
-  size_t *folded_at = (size_t *)take(count, sizeof(size_t));
-  size_t *key_at = (size_t *)take(count, sizeof(size_t));
-  size_t *key_length = (size_t *)take(count, sizeof(size_t));
+  char *folded = (char *)tool_calloc(total + 1, 1);
+  char *stripped = (char *)tool_calloc(total + 1, 1);
+  size_t *folded_at = (size_t *)tool_calloc(count, sizeof(size_t));
+  size_t *key_at = (size_t *)tool_calloc(count, sizeof(size_t));
+  size_t *key_length = (size_t *)tool_calloc(count, sizeof(size_t));
   size_t o = 0, k = 0;
   for (size_t i = 0; i < count; i++) {
     folded_at[i] = o;
@@ -247,8 +242,8 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
   }
 
   // The groups, each known by its first name.
-  size_t *group = (size_t *)take(count, sizeof(size_t));
-  size_t *first_of_group = (size_t *)take(count, sizeof(size_t));
+  size_t *group = (size_t *)tool_calloc(count, sizeof(size_t));
+  size_t *first_of_group = (size_t *)tool_calloc(count, sizeof(size_t));
   size_t nbr_groups = 0;
   NameTable set; // a group's key -> the group
   name_table_init(&set, count, 0, nullptr);
@@ -263,9 +258,9 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
   name_table_free(&set);
 
   // The groups that have a near group.
-  const char **text = (const char **)take(count, sizeof(char *));
-  size_t *text_length = (size_t *)take(count, sizeof(size_t));
-  char *active = (char *)take(nbr_groups, 1);
+  const char **text = (const char **)tool_calloc(count, sizeof(char *));
+  size_t *text_length = (size_t *)tool_calloc(count, sizeof(size_t));
+  char *active = (char *)tool_calloc(nbr_groups, 1);
   for (size_t g = 0; g < nbr_groups; g++) {
     text[g] = stripped + key_at[first_of_group[g]];
     text_length[g] = key_length[first_of_group[g]];
@@ -282,7 +277,7 @@ void find_near_twins(const char *const *names, const size_t *lengths, size_t cou
 
   // The names of those groups, searched among themselves; each later name
   // gets its nearest earlier twin in another group (the first of the nearest).
-  size_t *name_of = (size_t *)take(count, sizeof(size_t));
+  size_t *name_of = (size_t *)tool_calloc(count, sizeof(size_t));
   size_t nbr_active = 0;
   for (size_t i = 0; i < count; i++) {
     if (!active[group[i]]) continue;

@@ -27,17 +27,7 @@ static void print_help(void) {
 static int usage_error(const char *message, const char *arg) {
   tool_error(message, arg);
   fprintf(stderr, "%s\n", USAGE);
-  return TOOL_USAGE_OR_IO;
-}
-
-static void *take(size_t count, size_t size) {
-  size_t cap = 0;
-  if (count && size > ((size_t)-1) / count) {
-    tool_error("out of memory");
-    exit(1);
-  }
-  size_t bytes = count * size;
-  return csv_grow(nullptr, 0, &cap, bytes ? bytes : 1);
+  return TOOL_TROUBLE;
 }
 
 // Texts in messages: the study's names may be long or hold line breaks.
@@ -60,8 +50,8 @@ struct Row {
 };
 
 static void row_init(Row *r, size_t n) {
-  r->value = (double *)take(n, sizeof(double));
-  r->given = (size_t *)take(n, sizeof(size_t));
+  r->value = (double *)tool_calloc(n, sizeof(double));
+  r->given = (size_t *)tool_calloc(n, sizeof(size_t));
   r->stamp = 0;
 }
 
@@ -143,7 +133,7 @@ static size_t copies_from(Load *const *loads, size_t nbr_ld, size_t i, const Loo
 static int export_list(LoadStudy *z, const char *path, FILE *f) {
   size_t nbr_oc = (size_t)z->nbr_oc, nbr_ac = (size_t)z->nbr_ac;
   size_t nbr_pairs = nbr_oc * nbr_ac;
-  int *column = (int *)take(nbr_pairs, sizeof(int));
+  int *column = (int *)tool_calloc(nbr_pairs, sizeof(int));
   char buf[CSV_DIAG_TEXT_SIZE];
   NameTable seen;
   name_table_init(&seen, 0, 1, nullptr);
@@ -154,8 +144,8 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   // kpm links every load factor to the first condition of its name (in
   // sorted order), so a later condition of the same name never has one: its
   // columns would only repeat the earlier ones, empty.
-  char *oc_repeated = (char *)take(nbr_oc, 1);
-  char *ac_repeated = (char *)take(nbr_ac, 1);
+  char *oc_repeated = (char *)tool_calloc(nbr_oc, 1);
+  char *ac_repeated = (char *)tool_calloc(nbr_ac, 1);
   for (OperationalCondition *oc = z->oc; oc; oc = oc->next) {
     if (name_table_add(&seen, oc->name, strlen(oc->name), oc->index) < 0) continue;
     oc_repeated[oc->index] = 1;
@@ -185,7 +175,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
     column[p] = -1;
     if (oc_repeated[r->oc->index] || ac_repeated[r->ac->index]) continue;
     size_t ocn = strlen(r->oc->name), acn = strlen(r->ac->name);
-    if (ocn + 1 + acn + 1 > key_cap) key = (char *)csv_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
+    if (ocn + 1 + acn + 1 > key_cap) key = (char *)tool_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
     memcpy(key, r->oc->name, ocn);
     key[ocn] = '/';
     memcpy(key + ocn + 1, r->ac->name, acn + 1);
@@ -211,7 +201,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   // The model holds the loads in the reverse of file order.
   size_t nbr_ld = 0;
   for (Load *ld = z->ld; ld; ld = ld->next) nbr_ld++;
-  Load **loads = (Load **)take(nbr_ld, sizeof(Load *));
+  Load **loads = (Load **)tool_calloc(nbr_ld, sizeof(Load *));
   size_t i = nbr_ld;
   for (Load *ld = z->ld; ld; ld = ld->next) loads[--i] = ld;
 
@@ -219,12 +209,12 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
   Row a, b;
   row_init(&a, n);
   row_init(&b, n);
-  size_t *warned = (size_t *)take(n, sizeof(size_t));
+  size_t *warned = (size_t *)tool_calloc(n, sizeof(size_t));
   Lookup look = {column, nbr_ac, n};
   // Every load's repeated load factors, in file order, told once.
   for (i = 0; i < nbr_ld; i++) fill_row(&a, &look, loads[i], path, warned);
   // Runs of copies: one row with their quantity.
-  size_t *run = (size_t *)take(nbr_ld, sizeof(size_t));
+  size_t *run = (size_t *)tool_calloc(nbr_ld, sizeof(size_t));
   int any_run = 0;
   for (i = 0; i < nbr_ld;) {
     size_t length = copies_from(loads, nbr_ld, i, &look, &a, &b);
@@ -243,7 +233,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
     if (column[p] < 0) continue;
     csv_put_separator(f);
     size_t ocn = strlen(r->oc->name), acn = strlen(r->ac->name);
-    if (ocn + 1 + acn + 1 > key_cap) key = (char *)csv_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
+    if (ocn + 1 + acn + 1 > key_cap) key = (char *)tool_grow(key, 0, &key_cap, ocn + 1 + acn + 1);
     memcpy(key, r->oc->name, ocn);
     key[ocn] = '/';
     memcpy(key + ocn + 1, r->ac->name, acn + 1);
@@ -258,7 +248,7 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
       size_t name_length = 0;
       long k, copies;
       list_parse_copy_name(ld->name, strlen(ld->name), &name_length, &k, &copies);
-      char *name = (char *)take(name_length + 1, 1);
+      char *name = (char *)tool_calloc(name_length + 1, 1);
       memcpy(name, ld->name, name_length);
       csv_put_text(f, name);
       free(name);
@@ -327,7 +317,7 @@ int main(int argc, char **argv) {
   struct stat st;
   if (strcmp(input, "-") != 0 && stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
     tool_error("%s: is a folder", input);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   ToolOutput out;
   int status = tool_output_open(&out, output, input);
@@ -337,7 +327,7 @@ int main(int argc, char **argv) {
   if (loaded != 0) {
     tool_output_discard(&out);
     // A study file that cannot be opened is an I/O error; anything else kpm refuses is the input's.
-    return loaded == 2 ? TOOL_USAGE_OR_IO : TOOL_BAD_INPUT;
+    return loaded == 2 ? TOOL_TROUBLE : TOOL_BAD_INPUT;
   }
   status = export_list(&z, input, out.f);
   if (status == TOOL_DONE) {

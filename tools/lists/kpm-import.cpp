@@ -37,7 +37,7 @@ static void print_help(void) {
 static int usage_error(const char *message, const char *arg) {
   tool_error(message, arg);
   fprintf(stderr, "%s\n", USAGE);
-  return TOOL_USAGE_OR_IO;
+  return TOOL_TROUBLE;
 }
 
 // The value of an option given as "--opt VALUE", "--opt=VALUE" or, for a
@@ -73,7 +73,7 @@ static char *base_name(const char *path) {
   const char *dot = strrchr(b, '.');
   if (dot && dot != b) n = (size_t)(dot - b);
   size_t cap = 0;
-  char *s = (char *)csv_grow(nullptr, 0, &cap, n + 1);
+  char *s = (char *)tool_grow(nullptr, 0, &cap, n + 1);
   memcpy(s, b, n);
   s[n] = '\0';
   return s;
@@ -130,7 +130,7 @@ int main(int argc, char **argv) {
   struct stat st;
   if (!from_stdin && stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
     tool_error("%s: is a folder", input);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   char *default_name = nullptr;
   if (!name) name = from_stdin ? "" : (default_name = base_name(input));
@@ -141,13 +141,13 @@ int main(int argc, char **argv) {
     else
       tool_error("the study name \"%s\" %s", name, study_text_reason(problem));
     free(default_name);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   FILE *in = from_stdin ? stdin : fopen(input, "rb");
   if (!in) {
     tool_error("cannot read %s: %s", input, strerror(errno));
     free(default_name);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   ToolOutput out;
   int status = tool_output_open(&out, output, input);

@@ -253,7 +253,7 @@ char *lf_start_tag(const char *oc, size_t oc_length, const char *ac, size_t ac_l
     return nullptr;
   }
   size_t cap = 0;
-  char *tag = (char *)csv_grow(nullptr, 0, &cap, n + 1);
+  char *tag = (char *)tool_grow(nullptr, 0, &cap, n + 1);
   size_t o = 0;
   memcpy(tag + o, "<lf oc=", 7);
   o += 7;
@@ -283,7 +283,7 @@ struct Bytes {
 
 // Appends n bytes and a NUL; returns where they start.
 static size_t bytes_add(Bytes *b, const void *s, size_t n) {
-  if (b->length + n + 1 > b->cap) b->p = (char *)csv_grow(b->p, b->length, &b->cap, b->length + n + 1);
+  if (b->length + n + 1 > b->cap) b->p = (char *)tool_grow(b->p, b->length, &b->cap, b->length + n + 1);
   size_t at = b->length;
   memcpy(b->p + at, s, n);
   b->p[at + n] = '\0';
@@ -426,7 +426,7 @@ static int decimal_value(const Decimal *d, long shift, Bytes *scratch, double *v
   // The digits are copied from the scratch bytes into themselves: room
   // first, so that they stay where they are.
   size_t need = scratch->length + 1 + d->nbr_digits + (sizeof exponent - en) + 1;
-  if (need > scratch->cap) scratch->p = (char *)csv_grow(scratch->p, scratch->length, &scratch->cap, need);
+  if (need > scratch->cap) scratch->p = (char *)tool_grow(scratch->p, scratch->length, &scratch->cap, need);
   size_t at = scratch->length;
   bytes_add(scratch, d->negative ? "-" : "+", 1);
   scratch->length--;
@@ -494,7 +494,7 @@ char *list_copy_name(const char *name, size_t length, long k, long n, size_t *re
   char suffix[64];
   int sn = snprintf(suffix, sizeof suffix, " (%ld of %ld)", k, n);
   size_t cap = 0;
-  char *s = (char *)csv_grow(nullptr, 0, &cap, length + (size_t)sn + 1);
+  char *s = (char *)tool_grow(nullptr, 0, &cap, length + (size_t)sn + 1);
   memcpy(s, name, length);
   memcpy(s + length, suffix, (size_t)sn + 1);
   *result_length = length + (size_t)sn;
@@ -684,13 +684,13 @@ static CellCursor row_cells(const Import *im, const ListRow *row) {
 
 static void *take(size_t count, size_t size) {
   size_t cap = 0;
-  return csv_grow(nullptr, 0, &cap, (count ? count : 1) * size);
+  return tool_grow(nullptr, 0, &cap, (count ? count : 1) * size);
 }
 
 // Makes room for one more item of size bytes in *array (holding n).
 static void *room_for_one(void *array, size_t n, size_t *cap, size_t size) {
   if ((n + 1) * size <= *cap) return array;
-  return csv_grow(array, n * size, cap, (n + 1) * size);
+  return tool_grow(array, n * size, cap, (n + 1) * size);
 }
 
 // Room for n + 1 conditions of a kind.
@@ -702,9 +702,9 @@ static void grow_conditions(Import *im, int ambient) {
   size_t **names = ambient ? &im->ac : &im->oc, **lengths = ambient ? &im->ac_length : &im->oc_length;
   long **columns = ambient ? &im->ac_column : &im->oc_column;
   size_t bytes = 0;
-  *names = (size_t *)csv_grow(*names, n * sizeof(size_t), &(bytes = 0), more * sizeof(size_t));
-  *lengths = (size_t *)csv_grow(*lengths, n * sizeof(size_t), &(bytes = 0), more * sizeof(size_t));
-  *columns = (long *)csv_grow(*columns, n * sizeof(long), &(bytes = 0), more * sizeof(long));
+  *names = (size_t *)tool_grow(*names, n * sizeof(size_t), &(bytes = 0), more * sizeof(size_t));
+  *lengths = (size_t *)tool_grow(*lengths, n * sizeof(size_t), &(bytes = 0), more * sizeof(size_t));
+  *columns = (long *)tool_grow(*columns, n * sizeof(long), &(bytes = 0), more * sizeof(long));
   *cap = more;
 }
 
@@ -1706,7 +1706,7 @@ int import_load_list(FILE *in, CsvDiag *diag, const ImportOptions *options, FILE
   if (im.r.read_fail) {
     csv_diag_release(diag);
     tool_error("cannot read %s: %s", diag->file, strerror(errno ? errno : EIO));
-    status = TOOL_USAGE_OR_IO;
+    status = TOOL_TROUBLE;
   } else if (!have_header && !im.r.encoding) {
     csv_diag_error(diag, 1, 1, "the list is empty: it has no header row");
   }

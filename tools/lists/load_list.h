@@ -155,7 +155,7 @@ struct ImportCounts {
 // Reads the load list in (diagnostics on diag, every problem in one pass,
 // in the order of their places) and, when it has none, writes the study
 // file to out. Returns TOOL_DONE,
-// TOOL_BAD_INPUT (errors reported, nothing written) or TOOL_USAGE_OR_IO (the
+// TOOL_BAD_INPUT (errors reported, nothing written) or TOOL_TROUBLE (the
 // stream could not be read; an error line on standard error). counts may be null.
 int import_load_list(FILE *in, CsvDiag *diag, const ImportOptions *options, FILE *out, ImportCounts *counts);
 

@@ -70,7 +70,7 @@ __attribute__((format(printf, 1, 2))) static int usage_error(const char *format,
   vsnprintf(message, sizeof message, format, ap);
   va_end(ap);
   tool_error("%s (see --help)", message);
-  return TOOL_USAGE_OR_IO;
+  return TOOL_TROUBLE;
 }
 
 // A whole number from lo to hi, written in full.
@@ -114,7 +114,7 @@ const int PARSE_ANSWERED = -1;
 // 0 to go on, PARSE_ANSWERED, or the exit status of a usage error.
 static int parse_command_line(SummaryRun *run, int argc, char **argv) {
   summary_default_options(&run->opt);
-  run->margins = (double *)summary_calloc((size_t)argc, sizeof *run->margins);
+  run->margins = (double *)tool_calloc((size_t)argc, sizeof *run->margins);
   run->opt.margins = run->margins;
   int options_done = 0;
   for (int i = 1; i < argc; i++) {
@@ -171,7 +171,7 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
 #ifndef KPM_HAVE_XLSXWRITER
   if (run->path[OUT_XLSX]) {
     tool_error("--xlsx is not available: kpm-summary was built without libxlsxwriter");
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
 #endif
   // A workbook is binary: on a terminal it would only garble the screen.
@@ -206,7 +206,7 @@ static int open_outputs(SummaryRun *run) {
     if (!run->path[k]) continue;
     if (tool_output_open(&run->out[k], run->path[k], run->study) != 0) {
       discard_outputs(run);
-      return TOOL_USAGE_OR_IO;
+      return TOOL_TROUBLE;
     }
     run->opened[k] = 1;
   }
@@ -221,7 +221,7 @@ static int flush_outputs(SummaryRun *run) {
     errno = 0;
     if (fflush(run->out[k].f) != 0 || ferror(run->out[k].f)) {
       tool_error("cannot write %s: %s", run->path[k], strerror(errno ? errno : EIO));
-      return TOOL_USAGE_OR_IO;
+      return TOOL_TROUBLE;
     }
   }
   return 0;
@@ -232,7 +232,7 @@ static int commit_outputs(SummaryRun *run) {
   for (int k = 0; k < OUT_COUNT; k++) {
     if (!run->opened[k]) continue;
     run->opened[k] = 0;
-    if (tool_output_commit(&run->out[k]) != 0) status = TOOL_USAGE_OR_IO;
+    if (tool_output_commit(&run->out[k]) != 0) status = TOOL_TROUBLE;
   }
   return status;
 }
@@ -345,7 +345,7 @@ static void put_summary_sheet(Workbook *w, Summary *s, const SummaryOptions *opt
   put_string(w, ws, row, 2, g->ac->name, nullptr);
   put_real(ws, row++, 3, g->total_operating_load, w->governing);
   if (opt->nbr_margins > 0) {
-    double *steps = (double *)summary_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
+    double *steps = (double *)tool_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
     summary_margin_steps(g->total_operating_load, opt->margins, opt->nbr_margins, steps);
     worksheet_write_string(ws, (lxw_row_t)row++, 0, "With margins, compounded (kW)", w->bold);
     for (int i = 0; i <= opt->nbr_margins; i++, row++) {
@@ -429,7 +429,7 @@ static void put_groups_sheets(Workbook *w, Summary *s) {
   static const char *const header[] = {"operational_condition", "ambient_condition", "swbs_group", "operating_load_kw",
                                        "share"};
   static const double widths[] = {22, 18, 18, 18, 10};
-  GroupShare *shares = (GroupShare *)summary_calloc((size_t)s->nbr_groups, sizeof *shares);
+  GroupShare *shares = (GroupShare *)tool_calloc((size_t)s->nbr_groups, sizeof *shares);
   char key[4 * SUMMARY_CELL_COLUMNS + 4];
   lxw_worksheet *ws = nullptr;
   int part = 0, row = XLSX_SHEET_ROWS;
@@ -453,7 +453,7 @@ static void put_groups_sheets(Workbook *w, Summary *s) {
         if (g->key) {
           // A group key is a few characters of a code; a longer one is cut like any text.
           size_t len = g->length < XLSX_TEXT_CHARACTERS ? g->length : XLSX_TEXT_CHARACTERS;
-          char *copy = (char *)summary_calloc(len + 1, 1);
+          char *copy = (char *)tool_calloc(len + 1, 1);
           memcpy(copy, g->key, len);
           put_string(w, ws, row, 2, copy, nullptr);
           free(copy);
@@ -482,9 +482,9 @@ static int write_workbook(const char *path, const char *target, Summary *s, cons
   w.wb = workbook_new_opt(path, &options);
   if (!w.wb) {
     tool_error("cannot write %s: the workbook cannot be started", target);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
-  w.text = (char *)summary_calloc(4 * XLSX_TEXT_CHARACTERS + 4, 1);
+  w.text = (char *)tool_calloc(4 * XLSX_TEXT_CHARACTERS + 4, 1);
   w.bold = workbook_add_format(w.wb);
   format_set_bold(w.bold);
   w.title = workbook_add_format(w.wb);
@@ -519,7 +519,7 @@ static int write_workbook(const char *path, const char *target, Summary *s, cons
   free(w.text);
   if (err != LXW_NO_ERROR) {
     tool_error("cannot write %s: %s", target, lxw_strerror(err));
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   if (parts > 1)
     tool_warning("%s: the tidy table goes on over %d sheets (a sheet holds %d rows)", target, parts, XLSX_SHEET_ROWS);
@@ -537,7 +537,7 @@ static int write_workbook_to_stdout(SummaryRun *run, Summary *s) {
   int fd = temp_file_make(dir, &run->workbook_slot);
   if (fd < 0) {
     tool_error("cannot make a temporary file in %s: %s", dir, strerror(errno));
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   close(fd);
   run->workbook_temp = temp_file_name(run->workbook_slot);
@@ -546,7 +546,7 @@ static int write_workbook_to_stdout(SummaryRun *run, Summary *s) {
   FILE *in = fopen(run->workbook_temp, "rb");
   if (!in) {
     tool_error("cannot read %s: %s", run->workbook_temp, strerror(errno));
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   char buf[65536];
   size_t got;
@@ -580,7 +580,7 @@ static int write_outputs(SummaryRun *run, Summary *s) {
   if (run->opened[OUT_CSV]) summary_write_rows_csv(run->out[OUT_CSV].f, s);
   if (run->opened[OUT_TOTALS]) summary_write_totals_csv(run->out[OUT_TOTALS].f, s);
 #ifdef KPM_HAVE_XLSXWRITER
-  if (run->opened[OUT_XLSX] && write_xlsx(run, s) != 0) return TOOL_USAGE_OR_IO;
+  if (run->opened[OUT_XLSX] && write_xlsx(run, s) != 0) return TOOL_TROUBLE;
 #endif
   if (run->opened[OUT_HTML]) summary_write_html(run->out[OUT_HTML].f, s, &run->opt);
   return flush_outputs(run);
@@ -598,7 +598,7 @@ int main(int argc, char **argv) {
   // the run before a large study is read.
   if (open_outputs(&run) != 0) {
     free(run.margins);
-    return TOOL_USAGE_OR_IO;
+    return TOOL_TROUBLE;
   }
   LoadStudy z;
   if (tool_load_study(&z, run.study) != 0) {

@@ -10,15 +10,6 @@
 #include "tools/common/tool.h"
 #include "xml/xmlentity.h"
 
-void *summary_calloc(size_t count, size_t size) {
-  void *p = kpm_calloc(count ? count : 1, size ? size : 1);
-  if (!p) {
-    tool_error("out of memory");
-    exit(TOOL_BAD_INPUT);
-  }
-  return p;
-}
-
 void summary_default_options(SummaryOptions *opt) {
   memset(opt, 0, sizeof *opt);
   opt->decimals = SUMMARY_DEFAULT_DECIMALS;
@@ -48,9 +39,9 @@ void summary_build(Summary *s, LoadStudy *z) {
   memset(s, 0, sizeof *s);
   s->z = z;
   for (Results *rs = z->r; rs; rs = rs->next) s->nbr_pairs++;
-  s->pairs = (Results **)summary_calloc((size_t)s->nbr_pairs, sizeof *s->pairs);
-  s->margin = (double *)summary_calloc((size_t)s->nbr_pairs, sizeof *s->margin);
-  s->running = (int *)summary_calloc((size_t)s->nbr_pairs, sizeof *s->running);
+  s->pairs = (Results **)tool_calloc((size_t)s->nbr_pairs, sizeof *s->pairs);
+  s->margin = (double *)tool_calloc((size_t)s->nbr_pairs, sizeof *s->margin);
+  s->running = (int *)tool_calloc((size_t)s->nbr_pairs, sizeof *s->running);
   int p = 0;
   for (Results *rs = z->r; rs; rs = rs->next, p++) {
     s->pairs[p] = rs;
@@ -121,7 +112,7 @@ void summary_group_loads(Summary *s, int digits) {
   s->swbs_digits = digits;
   size_t loads = (size_t)s->nbr_loads;
   // Groups as they are met, found again through a table of their keys.
-  GroupRank *met = (GroupRank *)summary_calloc(loads + 1, sizeof *met);
+  GroupRank *met = (GroupRank *)tool_calloc(loads + 1, sizeof *met);
   int nbr_met = 0, no_code = -1;
   NameTable keys; // a group's key -> the group
   name_table_init(&keys, loads, 0, nullptr);
@@ -141,9 +132,9 @@ void summary_group_loads(Summary *s, int digits) {
     nbr_met++;
   }
   qsort(met, (size_t)nbr_met, sizeof *met, compare_groups);
-  int *rank = (int *)summary_calloc((size_t)nbr_met, sizeof *rank);
+  int *rank = (int *)tool_calloc((size_t)nbr_met, sizeof *rank);
   s->nbr_groups = nbr_met;
-  s->groups = (SummaryGroup *)summary_calloc((size_t)nbr_met, sizeof *s->groups);
+  s->groups = (SummaryGroup *)tool_calloc((size_t)nbr_met, sizeof *s->groups);
   for (int g = 0; g < nbr_met; g++) {
     rank[met[g].old] = g;
     s->groups[g].key = met[g].key;
@@ -157,9 +148,9 @@ void summary_group_loads(Summary *s, int digits) {
   name_table_free(&keys);
   free(rank);
   free(met);
-  s->group_sum = (double *)summary_calloc((size_t)nbr_met, sizeof *s->group_sum);
-  s->group_mark = (int *)summary_calloc((size_t)nbr_met, sizeof *s->group_mark);
-  s->group_touched = (int *)summary_calloc((size_t)nbr_met, sizeof *s->group_touched);
+  s->group_sum = (double *)tool_calloc((size_t)nbr_met, sizeof *s->group_sum);
+  s->group_mark = (int *)tool_calloc((size_t)nbr_met, sizeof *s->group_mark);
+  s->group_touched = (int *)tool_calloc((size_t)nbr_met, sizeof *s->group_touched);
   for (int p = 0; p < s->nbr_pairs; p++) {
     const Results *rs = s->pairs[p];
     for (int i = 0; i < rs->nbr_lf; i++)

@@ -176,7 +176,7 @@ static void put_heat_map(FILE *f, const Summary *s, const SummaryOptions *opt) {
 // Colour of each group: the CHART_COLOURS largest over all pairs have their
 // own, the others share one.
 static int *group_colours(const Summary *s) {
-  int *colour = (int *)summary_calloc((size_t)s->nbr_groups, sizeof *colour);
+  int *colour = (int *)tool_calloc((size_t)s->nbr_groups, sizeof *colour);
   for (int g = 0; g < s->nbr_groups; g++) colour[g] = -1;
   for (int c = 0; c < CHART_COLOURS && c < s->nbr_groups; c++) {
     int best = -1;
@@ -225,7 +225,7 @@ static void put_bars(FILE *f, Summary *s, const SummaryOptions *opt) {
     if (s->pairs[p]->total_operating_load > hi && std::isfinite(s->pairs[p]->total_operating_load))
       hi = s->pairs[p]->total_operating_load;
   double scale = hi > 0 ? CHART_WIDTH / hi : 0;
-  GroupShare *shares = (GroupShare *)summary_calloc((size_t)s->nbr_groups, sizeof *shares);
+  GroupShare *shares = (GroupShare *)tool_calloc((size_t)s->nbr_groups, sizeof *shares);
   fputs("<div class=\"bars\">\n", f);
   for (int p = 0; p < s->nbr_pairs; p++) {
     const Results *rs = s->pairs[p];
@@ -281,7 +281,7 @@ static void put_top(FILE *f, const Summary *s, const SummaryOptions *opt) {
   if (opt->top <= 0) return;
   const Results *rs = s->pairs[s->governing];
   int room = opt->top < rs->nbr_lf ? opt->top : rs->nbr_lf;
-  int *top = (int *)summary_calloc((size_t)room, sizeof *top);
+  int *top = (int *)tool_calloc((size_t)room, sizeof *top);
   int n = summary_top_loads(rs, room, top);
   fputs("<section><h2>Largest operating loads under ", f);
   pair_text(f, rs);
@@ -366,7 +366,7 @@ static void put_key_figures(FILE *f, const Summary *s, const SummaryOptions *opt
   put_number(f, s->connected_load, opt->decimals);
   fputs(" kW.</p>\n", f);
   if (opt->nbr_margins > 0) {
-    double *steps = (double *)summary_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
+    double *steps = (double *)tool_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
     summary_margin_steps(g->total_operating_load, opt->margins, opt->nbr_margins, steps);
     fputs("<p>With margins, compounded: ", f);
     put_number(f, steps[0], opt->decimals);

@@ -69,10 +69,6 @@ struct Summary {
   int *group_touched; // scratch: the groups a pair has
 };
 
-// Heap memory through kpm_calloc: never null; out of memory prints
-// "PROGRAM: error: out of memory" and ends the process with status 1.
-void *summary_calloc(size_t count, size_t size);
-
 // 1 when the load runs under its pair: kpm's own test, lf_load above the threshold.
 int summary_is_running(const LoadFactor *lf);
 // The largest single margin of a pair, as kpm's calculation finds it: over the

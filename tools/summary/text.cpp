@@ -94,7 +94,7 @@ static void put_cell(FILE *f, const SummaryOptions *opt, const TextColumn *col, 
 // Two passes over the rows: one to measure the columns, one to print them.
 static void put_table(FILE *f, const SummaryOptions *opt, TextColumn *cols, int ncols, int nrows, RowFunction fill,
                       void *ctx) {
-  TextRow *row = (TextRow *)summary_calloc(1, sizeof *row);
+  TextRow *row = (TextRow *)tool_calloc(1, sizeof *row);
   for (int c = 0; c < ncols; c++) cols[c].width = (int)strlen(cols[c].title);
   for (int i = 0; i < nrows; i++) {
     fill(ctx, i, row);
@@ -133,7 +133,7 @@ static void put_matrix(FILE *f, Summary *s, const SummaryOptions *opt) {
   int rows = z->nbr_oc, cols = z->nbr_ac;
   if (rows <= 0 || cols <= 0 || (long long)rows * cols != s->nbr_pairs) return;
   heading(f, opt, "Zonal total operating load (kW)");
-  int *width = (int *)summary_calloc((size_t)cols + 1, sizeof *width);
+  int *width = (int *)tool_calloc((size_t)cols + 1, sizeof *width);
   char text[CELL_SIZE];
   for (int i = 0; i < rows; i++) {
     int w = summary_terminal_text(text, sizeof text, s->pairs[i * cols]->oc->name, SUMMARY_CELL_COLUMNS);
@@ -201,7 +201,7 @@ static void put_governing(FILE *f, Summary *s, const SummaryOptions *opt) {
 static void put_margins(FILE *f, Summary *s, const SummaryOptions *opt) {
   if (opt->nbr_margins <= 0) return;
   heading(f, opt, "Governing operating load with margins, compounded (kW)");
-  double *steps = (double *)summary_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
+  double *steps = (double *)tool_calloc((size_t)opt->nbr_margins + 1, sizeof *steps);
   summary_margin_steps(s->pairs[s->governing]->total_operating_load, opt->margins, opt->nbr_margins, steps);
   const char *first = "operating load";
   char label[SHORTEST_REAL_SIZE + 8], number[NUMBER_SIZE];
@@ -299,9 +299,9 @@ static void put_groups(FILE *f, Summary *s, const SummaryOptions *opt) {
   // Every pair's groups at once: as many as the pairs have load factors, at most.
   size_t room = 0;
   for (int p = 0; p < s->nbr_pairs; p++) room += (size_t)s->pairs[p]->nbr_lf + 1;
-  GroupShare *shares = (GroupShare *)summary_calloc(room, sizeof *shares);
-  int *row_pair = (int *)summary_calloc(room, sizeof *row_pair);
-  int *row_share = (int *)summary_calloc(room, sizeof *row_share);
+  GroupShare *shares = (GroupShare *)tool_calloc(room, sizeof *shares);
+  int *row_pair = (int *)tool_calloc(room, sizeof *row_pair);
+  int *row_share = (int *)tool_calloc(room, sizeof *row_share);
   int rows = 0, used = 0;
   for (int p = 0; p < s->nbr_pairs; p++) {
     int n = summary_pair_groups(s, p, shares + used);
@@ -347,7 +347,7 @@ static void put_top(FILE *f, Summary *s, const SummaryOptions *opt) {
   if (opt->top <= 0) return;
   const Results *rs = s->pairs[s->governing];
   int room = opt->top < rs->nbr_lf ? opt->top : rs->nbr_lf;
-  int *top = (int *)summary_calloc((size_t)room, sizeof *top);
+  int *top = (int *)tool_calloc((size_t)room, sizeof *top);
   int n = summary_top_loads(rs, room, top);
   char name[3 * CELL_SIZE], title[3 * CELL_SIZE + 64];
   pair_name(name, sizeof name, rs);

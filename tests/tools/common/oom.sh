@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Out of memory in a companion program: runs its allocation-failure build once
 # for every allocation it makes, failing the N-th one each time
-# (KPM_FAIL_ALLOC_AT=N). Every such run must end with status 1 and exactly one
-# line on standard error, an out-of-memory line; an output file that existed
-# keeps its bytes, and no temporary file is left beside it.
+# (KPM_FAIL_ALLOC_AT=N). Every such run must end with status 2 and exactly one
+# line on standard error, the program's own "PROGRAM: error: out of memory",
+# wherever the allocation was (the program's code or the library's); an output
+# file that existed keeps its bytes, and no temporary file is left beside it.
 #   oom.sh PROGRAM INPUT [ARG...]
 # INPUT is copied into the work folder as its own name; in ARG, @IN stands for
 # it and @OUT for an output file there.
@@ -26,6 +27,8 @@ for a in "$@"; do
 done
 
 KEPT='kept: the output of an earlier run'
+name=$(basename "$program")
+expected="${name%_oom}: error: out of memory"
 bad=0
 n=0
 while :; do
@@ -36,7 +39,7 @@ while :; do
   if [ "$status" -eq 0 ]; then
     break # fewer than n allocations: every one has been failed once
   fi
-  if [ "$status" -ne 1 ] || [ "$(wc -l <stderr)" -ne 1 ] || ! grep -qi 'out of memory' stderr; then
+  if [ "$status" -ne 2 ] || [ "$(cat stderr)" != "$expected" ]; then
     echo "allocation $n: status $status, stderr:"
     cat -A stderr | head -n 5
     bad=$((bad + 1))

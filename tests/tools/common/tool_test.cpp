@@ -99,10 +99,10 @@ TEST(ToolOutput, RefusesTheInputAndMissingFolders) {
   ASSERT_EQ(symlink("study.xml", (dir + "/link.xml").c_str()), 0);
 
   ToolOutput o;
-  EXPECT_EQ(tool_output_open(&o, (dir + "/link.xml").c_str(), input.c_str()), TOOL_USAGE_OR_IO);
-  EXPECT_EQ(tool_output_open(&o, (dir + "/./study.xml").c_str(), input.c_str()), TOOL_USAGE_OR_IO);
-  EXPECT_EQ(tool_output_open(&o, (dir + "/no-such-folder/x.csv").c_str(), input.c_str()), TOOL_USAGE_OR_IO);
-  EXPECT_EQ(tool_output_open(&o, dir.c_str(), input.c_str()), TOOL_USAGE_OR_IO);
+  EXPECT_EQ(tool_output_open(&o, (dir + "/link.xml").c_str(), input.c_str()), TOOL_TROUBLE);
+  EXPECT_EQ(tool_output_open(&o, (dir + "/./study.xml").c_str(), input.c_str()), TOOL_TROUBLE);
+  EXPECT_EQ(tool_output_open(&o, (dir + "/no-such-folder/x.csv").c_str(), input.c_str()), TOOL_TROUBLE);
+  EXPECT_EQ(tool_output_open(&o, dir.c_str(), input.c_str()), TOOL_TROUBLE);
   EXPECT_EQ(slurp(input), "<kpm/>\n");
   system(("rm -rf " + dir).c_str());
 }
@@ -117,7 +117,7 @@ TEST(ToolOutput, AFullDeviceLeavesTheTargetAsItWas) {
   ASSERT_EQ(tool_output_open(&o, target.c_str(), nullptr), 0);
   fputs("new\n", o.f);
   close(fileno(o.f));
-  EXPECT_EQ(tool_output_commit(&o), TOOL_USAGE_OR_IO);
+  EXPECT_EQ(tool_output_commit(&o), TOOL_TROUBLE);
   EXPECT_EQ(slurp(target), "old\n");
   EXPECT_EQ(system(("test $(ls -A " + dir + " | wc -l) -eq 1").c_str()), 0) << "a temporary file was left";
   system(("rm -rf " + dir).c_str());
@@ -162,7 +162,7 @@ TEST(ToolOutput, StandardInputAsTheInputIsNotOverwritten) {
   int status = tool_output_open(&o, list.c_str(), "-");
   dup2(saved, STDIN_FILENO);
   close(saved);
-  EXPECT_EQ(status, TOOL_USAGE_OR_IO);
+  EXPECT_EQ(status, TOOL_TROUBLE);
   EXPECT_EQ(slurp(list), "name\n");
   system(("rm -rf " + dir).c_str());
 }

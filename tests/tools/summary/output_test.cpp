@@ -33,7 +33,7 @@ TEST(SummaryOutput, ADeviceIsWrittenInPlaceNotReplaced) {
   ASSERT_EQ(tool_output_open(&o, "/dev/full", nullptr), 0);
   for (int i = 0; i < 10000; i++) fputs("rows that do not fit\n", o.f);
   testing::internal::CaptureStderr();
-  EXPECT_EQ(tool_output_commit(&o), TOOL_USAGE_OR_IO);
+  EXPECT_EQ(tool_output_commit(&o), TOOL_TROUBLE);
   EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot write /dev/full"), std::string::npos);
   ASSERT_EQ(stat("/dev/full", &st), 0);
   EXPECT_TRUE(S_ISCHR(st.st_mode));
