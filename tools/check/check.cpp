@@ -1077,21 +1077,7 @@ int is_warning_code(const char *code) {
 
 int check_study(const char *path, CheckResult *r) {
   memset(r, 0, sizeof *r);
-  struct stat st;
-  if (stat(path, &st) != 0) {
-    tool_error("cannot read %s: %s", path, strerror(errno));
-    return TOOL_TROUBLE;
-  }
-  if (S_ISDIR(st.st_mode)) {
-    tool_error("cannot read %s: it is a folder", path);
-    return TOOL_TROUBLE;
-  }
-  FILE *probe = fopen(path, "r");
-  if (!probe) {
-    tool_error("cannot read %s: %s", path, strerror(errno));
-    return TOOL_TROUBLE;
-  }
-  fclose(probe);
+  if (tool_check_input(path) != 0) return TOOL_TROUBLE;
 
   Checker k;
   memset(&k, 0, sizeof k);

@@ -9,30 +9,17 @@
 #include "tools/common/tool.h"
 #include "xml/xmlentity.h"
 
-static void usage(FILE *f) {
-  fprintf(f, "Usage: kpm-check [OPTION]... STUDY...\n"
-             "Check kpm study files: every error on which kpm would stop, and warnings for\n"
-             "what kpm reads silently in a way the author may not have meant.\n"
-             "\n"
-             "Options:\n"
-             "      --format=FORMAT  diagnostics as text (FILE:LINE:COL, default) or json\n"
-             "  -q, --quiet          errors only: no warnings or notes\n"
-             "  -W no-CODE           silence the warning or note CODE (repeatable; -Wno-CODE)\n"
-             "      --werror         exit with status 1 when there is any warning\n"
-             "  -h, --help           display this help and exit\n"
-             "      --version        display the version and exit\n"
-             "\n"
-             "Exit status: 0 no errors (warnings allowed), 1 at least one error, 2 a usage\n"
-             "error or a study that cannot be read.\n");
-  tool_print_help_end();
-}
-
-static int usage_error(const char *format, const char *what) {
-  fprintf(stderr, "kpm-check: error: ");
-  fprintf(stderr, format, what);
-  fprintf(stderr, "\nTry 'kpm-check --help' for more information.\n");
-  return TOOL_TROUBLE;
-}
+enum { OPT_FORMAT = 1, OPT_QUIET, OPT_SILENCE, OPT_WERROR };
+static const ToolOption OPTIONS[] = {
+    {OPT_FORMAT, 0, "format", "FORMAT", 0, "diagnostics as text (FILE:LINE:COL, default) or json"},
+    {OPT_QUIET, 'q', "quiet", nullptr, 0, "errors only: no warnings or notes"},
+    {OPT_SILENCE, 'W', nullptr, "no-CODE", 0, "silence the warning or note CODE (repeatable; -Wno-CODE)"},
+    {OPT_WERROR, 0, "werror", nullptr, 0, "exit with status 1 when there is any warning"},
+};
+static const ToolProgram PROGRAM = {"kpm-check", "STUDY...",
+                                    "Check kpm study files: every error on which kpm would stop, and warnings for\n"
+                                    "what kpm reads silently in a way the author may not have meant.\n",
+                                    OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0], "A STUDY of '-' is standard input.\n"};
 
 static const char *severity_name(int severity) {
   return severity == CHECK_ERROR ? "error" : severity == CHECK_WARNING ? "warning" : "note";
@@ -59,47 +46,40 @@ static void plural(char *buf, size_t n, long count, const char *word) {
 }
 
 int main(int argc, char **argv) {
-  tool_set_program("kpm-check");
+  ToolArgs a;
+  tool_start(&PROGRAM, &a, argc, argv);
   // Static, so that what they point to stays reachable on the early returns.
   static Options o;
   static const char **files;
   o.silenced = (const char **)tool_calloc((size_t)argc + 1, sizeof(char *));
   files = (const char **)tool_calloc((size_t)argc + 1, sizeof(char *));
   int file_count = 0;
-  int options_end = 0;
-  for (int i = 1; i < argc; i++) {
-    const char *a = argv[i];
-    if (options_end || a[0] != '-' || strcmp(a, "-") == 0) {
-      files[file_count++] = a;
-    } else if (strcmp(a, "--") == 0) {
-      options_end = 1;
-    } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
-      usage(stdout);
-      return tool_finish_stdout(TOOL_DONE);
-    } else if (strcmp(a, "--version") == 0) {
-      tool_print_version();
-      return tool_finish_stdout(TOOL_DONE);
-    } else if (strcmp(a, "-q") == 0 || strcmp(a, "--quiet") == 0) {
+  for (int id; (id = tool_next_arg(&a)) != TOOL_ARGS_END;) {
+    switch (id) {
+    case TOOL_ARGS_STOP:
+      return a.status;
+    case TOOL_OPERAND:
+      files[file_count++] = a.value;
+      break;
+    case OPT_QUIET:
       o.quiet = 1;
-    } else if (strcmp(a, "--werror") == 0) {
+      break;
+    case OPT_WERROR:
       o.werror = 1;
-    } else if (strcmp(a, "--format=json") == 0) {
-      o.json = 1;
-    } else if (strcmp(a, "--format=text") == 0) {
-      o.json = 0;
-    } else if (strncmp(a, "--format", 8) == 0) {
-      return usage_error("unknown format '%s': use --format=text or --format=json", a);
-    } else if (strncmp(a, "-W", 2) == 0) {
-      const char *w = a[2] ? a + 2 : (i + 1 < argc ? argv[++i] : nullptr);
-      if (!w) return usage_error("%s needs no-CODE", a);
-      if (strncmp(w, "no-", 3) != 0 || !is_warning_code(w + 3))
-        return usage_error("unknown warning '%s': see the list in kpm-check(1)", w);
-      o.silenced[o.silenced_count++] = w + 3;
-    } else {
-      return usage_error("unknown option '%s'", a);
+      break;
+    case OPT_FORMAT:
+      if (strcmp(a.value, "json") != 0 && strcmp(a.value, "text") != 0)
+        return tool_usage_error("unknown format '%s': use --format=text or --format=json", a.value);
+      o.json = strcmp(a.value, "json") == 0;
+      break;
+    case OPT_SILENCE:
+      if (strncmp(a.value, "no-", 3) != 0 || !is_warning_code(a.value + 3))
+        return tool_usage_error("unknown warning '%s': see the list in kpm-check(1)", a.value);
+      o.silenced[o.silenced_count++] = a.value + 3;
+      break;
     }
   }
-  if (file_count == 0) return usage_error("%s", "no study file given");
+  if (file_count == 0) return tool_usage_error("no study file given");
 
   int status = TOOL_DONE;
   int json_items = 0;

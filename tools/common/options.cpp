@@ -77,7 +77,7 @@ void tool_print_help(FILE *f, const ToolProgram *p) {
   for (int status = 0; status < 10; status++) {
     const char *meaning = tool_status_meaning(p->name, status);
     if (meaning && n < (int)sizeof statuses)
-      n += snprintf(statuses + n, sizeof statuses - (size_t)n, "%s %d %s", n > 12 ? "," : "", status, meaning);
+      n += snprintf(statuses + n, sizeof statuses - (size_t)n, "%s %d %s", n > 12 ? ";" : "", status, meaning);
   }
   if (n < (int)sizeof statuses - 1) strcat(statuses, ".");
   put_wrapped(f, statuses);
