@@ -4,31 +4,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <sys/stat.h>
 
 #include "tools/lists/load_list.h"
 #include "tools/common/tool.h"
 
-static const char *const USAGE = "usage: kpm-export [-o LIST.csv] STUDY.xml";
-
-static void print_help(void) {
-  printf("Usage: kpm-export [OPTION]... STUDY.xml\n"
-         "Write the load list of a study file as CSV, one row per load.\n"
-         "\n"
-         "Options:\n"
-         "  -o, --output=FILE    write the list to FILE (default: standard output)\n"
-         "      --help           display this help and exit\n"
-         "      --version        display the version and exit\n"
-         "\n"
-         "Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.\n");
-  tool_print_help_end();
-}
-
-static int usage_error(const char *message, const char *arg) {
-  tool_error(message, arg);
-  fprintf(stderr, "%s\n", USAGE);
-  return TOOL_TROUBLE;
-}
+enum { OPT_OUTPUT = 1 };
+static const ToolOption OPTIONS[] = {
+    {OPT_OUTPUT, 'o', "output", "FILE", 0, "write the list to FILE (default: standard output)"},
+};
+static const ToolProgram PROGRAM = {"kpm-export", "STUDY.xml",
+                                    "Write the load list of a study file as CSV, one row per load.\n", OPTIONS,
+                                    sizeof OPTIONS / sizeof OPTIONS[0], "A STUDY.xml of '-' is standard input.\n"};
 
 // Texts in messages: the study's names may be long or hold line breaks.
 static const char *shown(char *buf, const char *s) {
@@ -285,40 +271,25 @@ static int export_list(LoadStudy *z, const char *path, FILE *f) {
 }
 
 int main(int argc, char **argv) {
-  tool_set_program("kpm-export");
+  ToolArgs a;
+  tool_start(&PROGRAM, &a, argc, argv);
   const char *input = nullptr;
   const char *output = nullptr;
-  int options_done = 0;
-  for (int i = 1; i < argc; i++) {
-    const char *arg = argv[i];
-    if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
-      if (input) return usage_error("more than one study given (%s)", arg);
-      input = arg;
-    } else if (strcmp(arg, "--") == 0) {
-      options_done = 1;
-    } else if (strcmp(arg, "--help") == 0) {
-      print_help();
-      return tool_finish_stdout(TOOL_DONE);
-    } else if (strcmp(arg, "--version") == 0) {
-      tool_print_version();
-      return tool_finish_stdout(TOOL_DONE);
-    } else if (strcmp(arg, "-o") == 0 || strcmp(arg, "--output") == 0) {
-      if (i + 1 >= argc) return usage_error("%s needs a file name", arg);
-      output = argv[++i];
-    } else if (strncmp(arg, "--output=", 9) == 0) {
-      output = arg + 9;
-    } else if (strncmp(arg, "-o", 2) == 0) {
-      output = arg + 2;
-    } else {
-      return usage_error("unknown option %s", arg);
+  for (int id; (id = tool_next_arg(&a)) != TOOL_ARGS_END;) {
+    switch (id) {
+    case TOOL_ARGS_STOP:
+      return a.status;
+    case TOOL_OPERAND:
+      if (input) return tool_usage_error("more than one study given (%s)", a.value);
+      input = a.value;
+      break;
+    case OPT_OUTPUT:
+      output = a.value;
+      break;
     }
   }
-  if (!input) return usage_error("no study given%s", "");
-  struct stat st;
-  if (strcmp(input, "-") != 0 && stat(input, &st) == 0 && S_ISDIR(st.st_mode)) {
-    tool_error("%s: is a folder", input);
-    return TOOL_TROUBLE;
-  }
+  if (!input) return tool_usage_error("no study given");
+  if (tool_check_input(input) != 0) return TOOL_TROUBLE;
   ToolOutput out;
   int status = tool_output_open(&out, output, input);
   if (status != 0) return status;
