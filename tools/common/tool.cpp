@@ -95,15 +95,6 @@ void tool_start(const ToolProgram *program, ToolArgs *args, int argc, char **arg
   args->next = 1;
 }
 
-void tool_set_program(const char *name) {
-  program_name = name;
-  kpm_out_of_memory_hook = library_out_of_memory;
-}
-
-void tool_print_version(void) { printf("%s %s\n", program_name, TOOL_VERSION); }
-
-void tool_print_help_end(void) { printf("\nReport problems to the kpm project's issue tracker.\n"); }
-
 void *tool_calloc(size_t count, size_t size) {
   if (count == 0 || size == 0) count = size = 1; // calloc(0) may legally give null
   void *p = kpm_calloc(count, size);             // calloc refuses a product that overflows
@@ -151,8 +142,9 @@ int tool_load_study(LoadStudy *z, const char *path) {
   if (strcmp(path, "-") == 0) z->xmlstream = stdin;
   int status = read_study_file(z);
   if (status == 0) status = post_process_xml_file(z);
-  if (status != 0) fprintf(stderr, " *** Error in read_xml_file(%d)\n", status);
-  return status;
+  if (status == 0) return TOOL_DONE;
+  fprintf(stderr, " *** Error in read_xml_file(%d)\n", status);
+  return status == 2 ? TOOL_TROUBLE : TOOL_BAD_INPUT; // 2: kpm cannot open the file
 }
 
 const char *tool_stdin_copy(void) {

@@ -131,10 +131,6 @@ void tool_print_help(FILE *f, const ToolProgram *program);
 // Version of the suite, the same for every program and the report header.
 extern const char *const TOOL_VERSION;
 
-// Names a program that has no table of options yet (being moved to tool_start).
-void tool_set_program(const char *name);
-void tool_print_version(void);
-void tool_print_help_end(void);
 // The program's name, as tool_start set it.
 const char *tool_program(void);
 // "PROGRAM: error: MESSAGE\n" on standard error, printf style.
@@ -165,9 +161,10 @@ void *tool_grow(void *old, size_t keep, size_t *cap, size_t need);
 int tool_check_input(const char *path);
 
 // Reads, maps and prepares the study file path ("-": standard input) into z
-// exactly as kpm does, without its progress lines. 0 when the study is
-// ready; otherwise kpm's own status, after kpm's own lines on standard error
-// (the stage's line, then " *** Error in read_xml_file(%d)"). Call
+// exactly as kpm does, without its progress lines. TOOL_DONE when the study
+// is ready; otherwise, after kpm's own lines on standard error (the stage's
+// line, then " *** Error in read_xml_file(%d)"), TOOL_BAD_INPUT when kpm
+// refuses the study, TOOL_TROUBLE when the file cannot be opened. Call
 // release_study_memory between studies.
 int tool_load_study(LoadStudy *z, const char *path);
 

@@ -294,11 +294,10 @@ int main(int argc, char **argv) {
   int status = tool_output_open(&out, output, input);
   if (status != 0) return status;
   LoadStudy z;
-  int loaded = tool_load_study(&z, input);
-  if (loaded != 0) {
+  status = tool_load_study(&z, input);
+  if (status != TOOL_DONE) {
     tool_output_discard(&out);
-    // A study file that cannot be opened is an I/O error; anything else kpm refuses is the input's.
-    return loaded == 2 ? TOOL_TROUBLE : TOOL_BAD_INPUT;
+    return status;
   }
   status = export_list(&z, input, out.f);
   if (status == TOOL_DONE) {

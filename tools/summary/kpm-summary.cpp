@@ -20,31 +20,45 @@
 #include <xlsxwriter.h>
 #endif
 
-static const char *const USAGE_LINES[] = {
-    "Usage: kpm-summary [OPTION]... STUDY",
-    "Summarise the results of a study: the pairs' operating loads, the governing",
-    "pair and the largest loads; write them as CSV, a workbook or a page on request.",
-    "",
-    "Options:",
-    "      --top=N            the N largest loads under the governing pair (10)",
-    "      --decimals=N       digits after the point in summary and page (1)",
-    "      --margin=PERCENT   a margin on the governing load; repeat to compound",
-    "      --by-swbs[=N]      each pair's load by SWBS group: first N characters (1)",
-    "      --csv=FILE         write the tidy table, one row per pair and load",
-    "      --totals-csv=FILE  write one row per pair with its totals",
-    "      --xlsx=FILE        write a workbook: matrix, totals, tidy table, groups",
-    "      --html=FILE        write a self-contained page: heat map, charts, tables",
-    "  -q, --quiet            print no summary on standard output",
-    "      --help             display this help and exit",
-    "      --version          display the version and exit",
-    "",
-    "A FILE of '-' is standard output.",
-    "Exit status: 0 done, 1 the study has errors, 2 usage or I/O error.",
+enum {
+  OPT_TOP = 1,
+  OPT_DECIMALS,
+  OPT_MARGIN,
+  OPT_BY_SWBS,
+  OPT_CSV, // the outputs, in the order of OUT_...
+  OPT_TOTALS_CSV,
+  OPT_XLSX,
+  OPT_HTML,
+  OPT_QUIET
 };
+static const ToolOption OPTIONS[] = {
+    {OPT_TOP, 0, "top", "N", 0, "the N largest loads under the governing pair (10)"},
+    {OPT_DECIMALS, 0, "decimals", "N", 0, "digits after the point in summary and page (1)"},
+    {OPT_MARGIN, 0, "margin", "PERCENT", 0, "a margin on the governing load; repeat to compound"},
+    {OPT_BY_SWBS, 0, "by-swbs", "N", 1, "each pair's load by SWBS group: first N characters (1)"},
+    {OPT_CSV, 0, "csv", "FILE", 0, "write the tidy table, one row per pair and load"},
+    {OPT_TOTALS_CSV, 0, "totals-csv", "FILE", 0, "write one row per pair with its totals"},
+    {OPT_XLSX, 0, "xlsx", "FILE", 0, "write a workbook: matrix, totals, tidy table, groups"},
+    {OPT_HTML, 0, "html", "FILE", 0, "write a self-contained page: heat map, charts, tables"},
+    {OPT_QUIET, 'q', "quiet", nullptr, 0, "print no summary on standard output"},
+};
+static const ToolProgram PROGRAM = {
+    "kpm-summary", "STUDY",
+    "Summarise the results of a study: the pairs' operating loads, the governing\n"
+    "pair and the largest loads; write them as CSV, a workbook or a page on request.\n",
+    OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0],
+    "A STUDY of '-' is standard input; a FILE of '-' is standard output.\n"};
 
 // The outputs, in the order they are written.
 enum { OUT_CSV, OUT_TOTALS, OUT_XLSX, OUT_HTML, OUT_COUNT };
-static const char *const OUTPUT_OPTIONS[OUT_COUNT] = {"--csv", "--totals-csv", "--xlsx", "--html"};
+
+// An output's option as messages name it ("--csv").
+static const char *output_option(int k) {
+  static char name[32];
+  for (const ToolOption &o : OPTIONS)
+    if (o.id == OPT_CSV + k) snprintf(name, sizeof name, "--%s", o.long_name);
+  return name;
+}
 
 struct SummaryRun {
   const char *study;
@@ -57,21 +71,6 @@ struct SummaryRun {
   SummaryOptions opt;
   double *margins;
 };
-
-static void print_usage(void) {
-  for (const char *line : USAGE_LINES) printf("%s\n", line);
-  tool_print_help_end();
-}
-
-__attribute__((format(printf, 1, 2))) static int usage_error(const char *format, ...) {
-  char message[512];
-  va_list ap;
-  va_start(ap, format);
-  vsnprintf(message, sizeof message, format, ap);
-  va_end(ap);
-  tool_error("%s (see --help)", message);
-  return TOOL_TROUBLE;
-}
 
 // A whole number from lo to hi, written in full.
 static int parse_count(const char *text, long lo, long hi, int *value) {
@@ -95,79 +94,49 @@ static int parse_margin(const char *text, double *value) {
   return 0;
 }
 
-// "--name=value" or "--name value": the value, or null when there is none.
-static const char *option_value(const char *arg, const char *name, int argc, char **argv, int *i) {
-  size_t n = strlen(name);
-  if (arg[n] == '=') return arg + n + 1;
-  if (*i + 1 < argc) return argv[++*i];
-  return nullptr;
-}
-
-static int option_is(const char *arg, const char *name) {
-  size_t n = strlen(name);
-  return strncmp(arg, name, n) == 0 && (arg[n] == '\0' || arg[n] == '=');
-}
-
-// parse_command_line's result after --help or --version: nothing more to do.
-const int PARSE_ANSWERED = -1;
-
-// 0 to go on, PARSE_ANSWERED, or the exit status of a usage error.
-static int parse_command_line(SummaryRun *run, int argc, char **argv) {
+// The exit status when the command line ends the run; -1 to go on.
+static int parse_command_line(SummaryRun *run, ToolArgs *a) {
   summary_default_options(&run->opt);
-  run->margins = (double *)tool_calloc((size_t)argc, sizeof *run->margins);
+  run->margins = (double *)tool_calloc((size_t)a->argc, sizeof *run->margins);
   run->opt.margins = run->margins;
-  int options_done = 0;
-  for (int i = 1; i < argc; i++) {
-    const char *arg = argv[i];
-    if (options_done || arg[0] != '-' || strcmp(arg, "-") == 0) {
-      if (run->study) return usage_error("more than one study file: %s and %s", run->study, arg);
-      run->study = arg;
-      continue;
-    }
-    if (strcmp(arg, "--") == 0) {
-      options_done = 1;
-    } else if (strcmp(arg, "--help") == 0) {
-      print_usage();
-      return PARSE_ANSWERED;
-    } else if (strcmp(arg, "--version") == 0) {
-      tool_print_version();
-      return PARSE_ANSWERED;
-    } else if (strcmp(arg, "-q") == 0 || strcmp(arg, "--quiet") == 0) {
+  for (int id; (id = tool_next_arg(a)) != TOOL_ARGS_END;) {
+    const char *v = a->value;
+    switch (id) {
+    case TOOL_ARGS_STOP:
+      return a->status;
+    case TOOL_OPERAND:
+      if (run->study) return tool_usage_error("more than one study file: %s and %s", run->study, v);
+      run->study = v;
+      break;
+    case OPT_QUIET:
       run->quiet = 1;
-    } else if (option_is(arg, "--top")) {
-      const char *v = option_value(arg, "--top", argc, argv, &i);
-      if (!v) return usage_error("%s needs a number of loads", "--top");
+      break;
+    case OPT_TOP:
       if (parse_count(v, 0, INT_MAX, &run->opt.top) != 0)
-        return usage_error("--top takes a whole number from 0, not '%s'", v);
-    } else if (option_is(arg, "--decimals")) {
-      const char *v = option_value(arg, "--decimals", argc, argv, &i);
-      if (!v) return usage_error("%s needs a number of digits", "--decimals");
+        return tool_usage_error("--top takes a whole number from 0, not '%s'", v);
+      break;
+    case OPT_DECIMALS:
       if (parse_count(v, 0, SUMMARY_MAX_DECIMALS, &run->opt.decimals) != 0)
-        return usage_error("--decimals takes a whole number from 0 to %d, not '%s'", SUMMARY_MAX_DECIMALS, v);
-    } else if (option_is(arg, "--margin")) {
-      const char *v = option_value(arg, "--margin", argc, argv, &i);
-      if (!v) return usage_error("%s needs a percentage", "--margin");
+        return tool_usage_error("--decimals takes a whole number from 0 to %d, not '%s'", SUMMARY_MAX_DECIMALS, v);
+      break;
+    case OPT_MARGIN:
       if (parse_margin(v, &run->margins[run->opt.nbr_margins]) != 0)
-        return usage_error("--margin takes a percentage above -100, such as 10, not '%s'", v);
+        return tool_usage_error("--margin takes a percentage above -100, such as 10, not '%s'", v);
       run->opt.nbr_margins++;
-    } else if (option_is(arg, "--by-swbs")) {
+      break;
+    case OPT_BY_SWBS:
       // The digits are optional, so they can only follow an "=".
       run->opt.by_swbs = 1;
-      if (arg[strlen("--by-swbs")] == '=' &&
-          parse_count(arg + strlen("--by-swbs") + 1, 1, INT_MAX, &run->opt.swbs_digits) != 0)
-        return usage_error("--by-swbs takes a whole number of characters from 1, not '%s'",
-                           arg + strlen("--by-swbs") + 1);
-    } else {
-      int which = -1;
-      for (int k = 0; k < OUT_COUNT; k++)
-        if (option_is(arg, OUTPUT_OPTIONS[k])) which = k;
-      if (which < 0) return usage_error("unknown option %s", arg);
-      const char *v = option_value(arg, OUTPUT_OPTIONS[which], argc, argv, &i);
-      if (!v || !*v) return usage_error("%s needs a file name ('-': standard output)", OUTPUT_OPTIONS[which]);
-      run->path[which] = v;
+      if (v && parse_count(v, 1, INT_MAX, &run->opt.swbs_digits) != 0)
+        return tool_usage_error("--by-swbs takes a whole number of characters from 1, not '%s'", v);
+      break;
+    default: // an output
+      if (!*v) return tool_usage_error("%s needs a file name ('-': standard output)", output_option(id - OPT_CSV));
+      run->path[id - OPT_CSV] = v;
+      break;
     }
   }
-  if (!run->study) return usage_error("no study file named");
+  if (!run->study) return tool_usage_error("no study file named");
 #ifndef KPM_HAVE_XLSXWRITER
   if (run->path[OUT_XLSX]) {
     tool_error("--xlsx is not available: kpm-summary was built without libxlsxwriter");
@@ -176,18 +145,21 @@ static int parse_command_line(SummaryRun *run, int argc, char **argv) {
 #endif
   // A workbook is binary: on a terminal it would only garble the screen.
   if (run->path[OUT_XLSX] && tool_output_is_stdout(run->path[OUT_XLSX]) && isatty(STDOUT_FILENO))
-    return usage_error("--xlsx - would write a binary workbook to the terminal; redirect it or name a file");
+    return tool_usage_error("--xlsx - would write a binary workbook to the terminal; redirect it or name a file");
   // Two outputs into one file or stream would leave only one of them, or a mix.
-  for (int a = 0; a < OUT_COUNT; a++) {
-    for (int b = a + 1; b < OUT_COUNT; b++) {
-      if (!run->path[a] || !run->path[b]) continue;
-      if (tool_output_is_stdout(run->path[a]) && tool_output_is_stdout(run->path[b]))
-        return usage_error("%s and %s both name standard output", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b]);
-      if (tool_same_output(run->path[a], run->path[b]))
-        return usage_error("%s and %s both name %s", OUTPUT_OPTIONS[a], OUTPUT_OPTIONS[b], run->path[b]);
+  for (int x = 0; x < OUT_COUNT; x++) {
+    for (int y = x + 1; y < OUT_COUNT; y++) {
+      if (!run->path[x] || !run->path[y]) continue;
+      char first[32];
+      snprintf(first, sizeof first, "%s", output_option(x));
+      if (tool_output_is_stdout(run->path[x]) && tool_output_is_stdout(run->path[y]))
+        return tool_usage_error("%s and %s both name standard output", first, output_option(y));
+      if (tool_same_output(run->path[x], run->path[y]))
+        return tool_usage_error("%s and %s both name %s", first, output_option(y), run->path[y]);
     }
   }
-  return 0;
+  if (tool_check_input(run->study) != 0) return TOOL_TROUBLE;
+  return -1;
 }
 
 static void discard_outputs(SummaryRun *run) {
@@ -587,12 +559,13 @@ static int write_outputs(SummaryRun *run, Summary *s) {
 }
 
 int main(int argc, char **argv) {
-  tool_set_program("kpm-summary");
+  ToolArgs a;
+  tool_start(&PROGRAM, &a, argc, argv);
   SummaryRun run = {};
-  int status = parse_command_line(&run, argc, argv);
-  if (status != 0) {
+  int status = parse_command_line(&run, &a);
+  if (status >= 0) {
     free(run.margins);
-    return tool_finish_stdout(status == PARSE_ANSWERED ? TOOL_DONE : status);
+    return status;
   }
   // Outputs are opened first, so that a path that cannot be written stops
   // the run before a large study is read.
@@ -601,10 +574,11 @@ int main(int argc, char **argv) {
     return TOOL_TROUBLE;
   }
   LoadStudy z;
-  if (tool_load_study(&z, run.study) != 0) {
+  status = tool_load_study(&z, run.study);
+  if (status != TOOL_DONE) {
     discard_outputs(&run);
     free(run.margins);
-    return TOOL_BAD_INPUT;
+    return status;
   }
   if (calc_kpm(&z) != 0) {
     fprintf(stderr, " *** Error in calc_kpm()\n");
