@@ -277,6 +277,31 @@ static void put_cell(FILE *f, double v, int decimals) {
   fputs("</td>", f);
 }
 
+// The headings of the columns of a table that the page shows.
+static void put_headings(FILE *f, const SummaryColumn *columns, int nbr_columns) {
+  for (int k = 0; k < nbr_columns; k++)
+    if (columns[k].shown & SHOWN_PAGE)
+      fprintf(f, columns[k].format == COLUMN_TEXT ? "<th class=\"text\">%s</th>" : "<th>%s</th>", columns[k].words);
+}
+
+// A row's cells in the columns of a table that the page shows.
+static void put_cells(FILE *f, const SummaryColumn *columns, int nbr_columns, const SummaryCell *c, int decimals) {
+  for (int k = 0; k < nbr_columns; k++) {
+    const SummaryColumn *col = &columns[k];
+    if (!(col->shown & SHOWN_PAGE)) continue;
+    if (col->format == COLUMN_TEXT) {
+      const char *t = col->text(c);
+      fputs("<td class=\"text\">", f);
+      html_text(f, t ? t : col->absent);
+      fputs("</td>", f);
+    } else if (col->format == COLUMN_COUNT) {
+      fprintf(f, "<td>%.0f</td>", col->value(c));
+    } else {
+      put_cell(f, col->value(c) * (col->format == COLUMN_RATIO ? 100.0 : 1.0), decimals);
+    }
+  }
+}
+
 static void put_top(FILE *f, const Summary *s, const SummaryOptions *opt) {
   if (opt->top <= 0) return;
   const Results *rs = s->pairs[s->governing];
@@ -289,24 +314,14 @@ static void put_top(FILE *f, const Summary *s, const SummaryOptions *opt) {
   if (n == 0) {
     fputs("<p>No load runs under this pair.</p>", f);
   } else {
-    fputs("<div class=\"scroll\"><table class=\"top\"><thead><tr><th>#</th><th class=\"text\">SWBS</th>"
-          "<th class=\"text\">Load</th><th>Connected kW</th><th>Load factor %</th><th>Operating factor %</th>"
-          "<th>Operating kW</th><th>Share %</th></tr></thead>\n<tbody>\n",
-          f);
+    fputs("<div class=\"scroll\"><table class=\"top\"><thead><tr><th>#</th>", f);
+    put_headings(f, SUMMARY_ROW_COLUMNS, SUMMARY_NBR_ROW_COLUMNS);
+    fputs("<th>Share %</th></tr></thead>\n<tbody>\n", f);
     for (int i = 0; i < n; i++) {
       const LoadFactor *lf = rs->lfs[top[i]];
-      fprintf(f, "<tr><td>%d</td><td class=\"text\">", i + 1);
-      html_text(f, lf->ld->swbs);
-      fputs("</td><td class=\"text\">", f);
-      if (lf->ld->name)
-        html_text(f, lf->ld->name);
-      else
-        fputs("(no name)", f);
-      fputs("</td>", f);
-      put_cell(f, lf->ld->connected_load, opt->decimals);
-      put_cell(f, lf->loadfactor * 100.0, opt->decimals);
-      put_cell(f, lf->kpm * 100.0, opt->decimals);
-      put_cell(f, lf->kpm_load, opt->decimals);
+      SummaryCell c = {s, s->governing, lf};
+      fprintf(f, "<tr><td>%d</td>", i + 1);
+      put_cells(f, SUMMARY_ROW_COLUMNS, SUMMARY_NBR_ROW_COLUMNS, &c, opt->decimals);
       put_cell(f, percent_of(lf->kpm_load, rs->total_operating_load), opt->decimals);
       fputs("</tr>\n", f);
     }
@@ -317,26 +332,14 @@ static void put_top(FILE *f, const Summary *s, const SummaryOptions *opt) {
 }
 
 static void put_totals(FILE *f, const Summary *s, const SummaryOptions *opt) {
-  fputs("<section><h2>Pairs of conditions</h2>\n<div class=\"scroll\"><table class=\"totals\"><thead><tr>"
-        "<th class=\"text\">Operational</th><th class=\"text\">Ambient</th><th>Connected kW</th>"
-        "<th>Load-factor kW</th><th>Operating kW</th><th>Total lf %</th><th>Total kpm %</th>"
-        "<th>Largest margin kW</th><th>Running loads</th></tr></thead>\n<tbody>\n",
-        f);
+  fputs("<section><h2>Pairs of conditions</h2>\n<div class=\"scroll\"><table class=\"totals\"><thead><tr>", f);
+  put_headings(f, SUMMARY_PAIR_COLUMNS, SUMMARY_NBR_PAIR_COLUMNS);
+  fputs("</tr></thead>\n<tbody>\n", f);
   for (int p = 0; p < s->nbr_pairs; p++) {
-    const Results *rs = s->pairs[p];
+    SummaryCell c = {s, p, nullptr};
     fputs(p == s->governing ? "<tr class=\"governing\">" : "<tr>", f);
-    fputs("<td class=\"text\">", f);
-    html_text(f, rs->oc->name);
-    fputs("</td><td class=\"text\">", f);
-    html_text(f, rs->ac->name);
-    fputs("</td>", f);
-    put_cell(f, rs->total_connected_load, opt->decimals);
-    put_cell(f, rs->total_lf_load, opt->decimals);
-    put_cell(f, rs->total_operating_load, opt->decimals);
-    put_cell(f, rs->total_lf * 100.0, opt->decimals);
-    put_cell(f, rs->total_kpm * 100.0, opt->decimals);
-    put_cell(f, s->margin[p], opt->decimals);
-    fprintf(f, "<td>%d</td></tr>\n", s->running[p]);
+    put_cells(f, SUMMARY_PAIR_COLUMNS, SUMMARY_NBR_PAIR_COLUMNS, &c, opt->decimals);
+    fputs("</tr>\n", f);
   }
   fputs("</tbody></table></div></section>\n", f);
 }

@@ -104,17 +104,63 @@ void summary_margin_steps(double load, const double *margins, int nbr, double *s
 // A margin as its label reads: "+10 %", "-2.5 %". Returns the length.
 int summary_margin_label(char *buf, size_t size, double percent);
 
-// The tidy table: a header row, then one row per pair and load factor of
-// its lfs (idle loads included), in report order. RFC 4180, exact numbers.
+// ---------------------------------------------------------------- the tables' columns
+
+// The row that a column's value is taken from: a row of the tidy table is a
+// pair and one of its load factors, a row of the totals table a pair.
+struct SummaryCell {
+  const Summary *s;
+  int pair;             // index in s->pairs
+  const LoadFactor *lf; // the tidy table's load factor; null in the totals table
+};
+
+// How a column's values are written.
+enum {
+  COLUMN_TEXT,  // a text of the study: quoted in CSV, a string cell
+  COLUMN_KW,    // kW: exact in CSV and the workbook; people read the decimals asked for
+  COLUMN_RATIO, // a fraction: exact in CSV and the workbook; people read a percentage
+  COLUMN_COUNT  // a whole number
+};
+
+// The views for people that show a column.
+enum { SHOWN_TERMINAL = 1, SHOWN_PAGE = 2 };
+
+// A column of the tidy table or of the totals table. Its one entry puts it in
+// the CSV table (--csv, --totals-csv), in the workbook's sheet (Loads, or the
+// Summary sheet's totals) and, where it has words, in the tables that the
+// terminal and the page show people (the pairs; the largest loads).
+struct SummaryColumn {
+  const char *tidy;   // heading in the CSV table and the workbook, lower case, its unit as a suffix
+  const char *words;  // heading for people, with its unit ("Connected kW"); null when people never see it
+  int format;         // COLUMN_...
+  int shown;          // SHOWN_... for people (0: none)
+  int governing;      // 1: the governing pair's figure is marked in this column
+  double width;       // characters of its workbook column (0: the sheet's own)
+  const char *absent; // what people read for an absent text (null: nothing)
+  const char *(*text)(const SummaryCell *c); // COLUMN_TEXT: the text, or null when absent
+  double (*value)(const SummaryCell *c);      // every other format
+};
+// The tidy table: one row per pair and load factor of its lfs (idle loads
+// included), in report order.
+extern const SummaryColumn SUMMARY_ROW_COLUMNS[];
+extern const int SUMMARY_NBR_ROW_COLUMNS;
+// The totals table: one row per pair.
+extern const SummaryColumn SUMMARY_PAIR_COLUMNS[];
+extern const int SUMMARY_NBR_PAIR_COLUMNS;
+
+// The tidy table as CSV: a header row, then its rows. RFC 4180, exact numbers.
 void summary_write_rows_csv(FILE *f, const Summary *s);
-// One row per pair with its totals, largest margin, load counts and the
-// governing flag.
+// The totals table as CSV.
 void summary_write_totals_csv(FILE *f, const Summary *s);
 
 // The text view (what kpm-summary prints without options).
 void summary_write_text(FILE *f, Summary *s, const SummaryOptions *opt);
 // The self-contained HTML page.
 void summary_write_html(FILE *f, Summary *s, const SummaryOptions *opt);
+// The workbook, written by libxlsxwriter to path (which it opens itself);
+// target names it in messages. 0, or an error line and TOOL_TROUBLE. Only in
+// kpm-summary built with libxlsxwriter (tools/summary/workbook.cpp).
+int summary_write_workbook(const char *path, const char *target, Summary *s, const SummaryOptions *opt);
 
 // A text of the study made safe for a terminal, into buf (size at least
 // 4 * max_columns + 4): control characters, bidirectional overrides and bytes

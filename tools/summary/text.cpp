@@ -14,7 +14,7 @@
 const size_t NUMBER_SIZE = 336;
 // Room for a table cell: a study text cut to SUMMARY_CELL_COLUMNS, or a number.
 const size_t CELL_SIZE = 4 * SUMMARY_CELL_COLUMNS + 4 > NUMBER_SIZE ? 4 * SUMMARY_CELL_COLUMNS + 4 : NUMBER_SIZE;
-const int MAX_TABLE_COLUMNS = 8;
+const int MAX_TABLE_COLUMNS = 16;
 // Blanks between two columns.
 const int GUTTER = 2;
 
@@ -41,6 +41,52 @@ static void pair_name(char *buf, size_t size, const Results *rs) {
   summary_terminal_text(oc, sizeof oc, rs->oc->name, SUMMARY_CELL_COLUMNS);
   summary_terminal_text(ac, sizeof ac, rs->ac->name, SUMMARY_CELL_COLUMNS);
   snprintf(buf, size, "%s / %s", oc, ac);
+}
+
+// ---------------------------------------------------------------- terminal texts
+
+// Characters that a terminal acts on or that turn the text around.
+static int unsafe_on_terminal(unsigned c) {
+  return c < 0x20 || (c >= 0x7F && c <= 0x9F) || (c >= 0x202A && c <= 0x202E) || (c >= 0x2066 && c <= 0x2069) ||
+         c == 0x2028 || c == 0x2029;
+}
+
+int summary_terminal_text(char *buf, size_t size, const char *s, int max_columns) {
+  size_t used = 0;
+  int columns = 0;
+  if (s) {
+    const unsigned char *p = (const unsigned char *)s;
+    // Room for "..." once the text goes past max_columns.
+    int keep = max_columns < 3 ? max_columns : max_columns - 3;
+    size_t kept_bytes = 0;
+    int kept_columns = 0;
+    while (*p) {
+      if (columns == keep) {
+        kept_bytes = used;
+        kept_columns = columns;
+      }
+      if (columns == max_columns) {
+        used = kept_bytes;
+        columns = kept_columns;
+        for (int i = 0; i < 3 && columns < max_columns && used + 1 < size; i++, columns++) buf[used++] = '.';
+        break;
+      }
+      int n = utf8_sequence_length(p);
+      if (n == 0 || unsafe_on_terminal(utf8_code_point(p, n))) {
+        if (used + 1 >= size) break;
+        buf[used++] = '?';
+        p += n ? n : 1;
+      } else {
+        if (used + (size_t)n >= size) break;
+        memcpy(buf + used, p, (size_t)n);
+        used += (size_t)n;
+        p += n;
+      }
+      columns++;
+    }
+  }
+  if (size) buf[used < size ? used : size - 1] = '\0';
+  return columns;
 }
 
 // ---------------------------------------------------------------- tables
@@ -72,6 +118,30 @@ static void set_label(TextRow *row, int c, const char *s) {
 
 static void set_number(TextRow *row, int c, double v, int decimals) {
   row->columns[c] = put_number(row->cell[c], CELL_SIZE, v, decimals);
+}
+
+// The columns of a table that the terminal shows, from cols[first] on, with
+// the table's column of each in shown; returns the count of cols.
+static int terminal_columns(const SummaryColumn *columns, int nbr_columns, TextColumn *cols, int first,
+                            const SummaryColumn **shown) {
+  int k = first;
+  for (int c = 0; c < nbr_columns && k < MAX_TABLE_COLUMNS - 1; c++) {
+    if (!(columns[c].shown & SHOWN_TERMINAL)) continue;
+    TextColumn col = {columns[c].words, columns[c].format != COLUMN_TEXT, columns[c].governing, 0};
+    cols[k] = col;
+    shown[k++] = &columns[c];
+  }
+  return k;
+}
+
+static void set_column(TextRow *row, int k, const SummaryColumn *col, const SummaryCell *c, int decimals) {
+  if (col->format == COLUMN_TEXT) {
+    const char *t = col->text(c);
+    set_text(row, k, t ? t : col->absent);
+  } else {
+    double v = col->value(c);
+    set_number(row, k, col->format == COLUMN_RATIO ? v * 100.0 : v, col->format == COLUMN_COUNT ? 0 : decimals);
+  }
 }
 
 static void put_cell(FILE *f, const SummaryOptions *opt, const TextColumn *col, const char *text, int columns, int mark,
@@ -234,31 +304,27 @@ struct TableContext {
   int *row_share;
   const Results *rs; // the top loads' pair
   const int *top;
+  const SummaryColumn *shown[MAX_TABLE_COLUMNS]; // the table's column of each column shown
+  int nbr_shown;
 };
 
 static double percent_of(double part, double whole) { return whole > 0 ? part / whole * 100.0 : 0.0; }
 
 static void fill_pair(void *ctx, int i, TextRow *row) {
   TableContext *t = (TableContext *)ctx;
-  const Results *rs = t->s->pairs[i];
-  int d = t->opt->decimals;
-  set_text(row, 0, rs->oc->name);
-  set_text(row, 1, rs->ac->name);
-  set_number(row, 2, rs->total_connected_load, d);
-  set_number(row, 3, rs->total_lf_load, d);
-  set_number(row, 4, rs->total_operating_load, d);
-  set_number(row, 5, rs->total_lf * 100.0, d);
-  set_number(row, 6, rs->total_kpm * 100.0, d);
+  SummaryCell c = {t->s, i, nullptr};
+  for (int k = 0; k < t->nbr_shown; k++) set_column(row, k, t->shown[k], &c, t->opt->decimals);
   row->mark = i == t->s->governing;
 }
 
 static void put_pairs(FILE *f, Summary *s, const SummaryOptions *opt) {
   heading(f, opt, "Pairs of conditions");
-  TextColumn cols[] = {{"Operational", 0, 0, 0},    {"Ambient", 0, 0, 0},      {"Connected kW", 1, 0, 0},
-                       {"Load-factor kW", 1, 0, 0}, {"Operating kW", 1, 1, 0}, {"Total lf %", 1, 0, 0},
-                       {"Total kpm %", 1, 0, 0}};
-  TableContext t = {s, opt, nullptr, nullptr, nullptr, nullptr, nullptr};
-  put_table(f, opt, cols, 7, s->nbr_pairs, fill_pair, &t);
+  TextColumn cols[MAX_TABLE_COLUMNS];
+  TableContext t = {};
+  t.s = s;
+  t.opt = opt;
+  t.nbr_shown = terminal_columns(SUMMARY_PAIR_COLUMNS, SUMMARY_NBR_PAIR_COLUMNS, cols, 0, t.shown);
+  put_table(f, opt, cols, t.nbr_shown, s->nbr_pairs, fill_pair, &t);
 }
 
 // ---------------------------------------------------------------- SWBS groups
@@ -318,7 +384,12 @@ static void put_groups(FILE *f, Summary *s, const SummaryOptions *opt) {
                        {"Group", 0, 0, 0},
                        {"Operating kW", 1, 0, 0},
                        {"Share %", 1, 0, 0}};
-  TableContext t = {s, opt, shares, row_pair, row_share, nullptr, nullptr};
+  TableContext t = {};
+  t.s = s;
+  t.opt = opt;
+  t.shares = shares;
+  t.row_pair = row_pair;
+  t.row_share = row_share;
   put_table(f, opt, cols, 5, rows, fill_group, &t);
   free(shares);
   free(row_pair);
@@ -330,17 +401,12 @@ static void put_groups(FILE *f, Summary *s, const SummaryOptions *opt) {
 static void fill_top(void *ctx, int i, TextRow *row) {
   TableContext *t = (TableContext *)ctx;
   const LoadFactor *lf = t->rs->lfs[t->top[i]];
-  int d = t->opt->decimals;
+  SummaryCell c = {t->s, t->s->governing, lf};
   char rank[16];
   snprintf(rank, sizeof rank, "%d", i + 1);
   set_label(row, 0, rank);
-  set_text(row, 1, lf->ld->swbs);
-  set_text(row, 2, lf->ld->name ? lf->ld->name : "(no name)");
-  set_number(row, 3, lf->ld->connected_load, d);
-  set_number(row, 4, lf->loadfactor * 100.0, d);
-  set_number(row, 5, lf->kpm * 100.0, d);
-  set_number(row, 6, lf->kpm_load, d);
-  set_number(row, 7, percent_of(lf->kpm_load, t->rs->total_operating_load), d);
+  for (int k = 1; k < t->nbr_shown; k++) set_column(row, k, t->shown[k], &c, t->opt->decimals);
+  set_number(row, t->nbr_shown, percent_of(lf->kpm_load, t->rs->total_operating_load), t->opt->decimals);
 }
 
 static void put_top(FILE *f, Summary *s, const SummaryOptions *opt) {
@@ -356,16 +422,17 @@ static void put_top(FILE *f, Summary *s, const SummaryOptions *opt) {
   if (n == 0) {
     fputs("No load runs under this pair.\n", f);
   } else {
-    TextColumn cols[] = {{"#", 1, 0, 0},
-                         {"SWBS", 0, 0, 0},
-                         {"Load", 0, 0, 0},
-                         {"Connected kW", 1, 0, 0},
-                         {"Load factor %", 1, 0, 0},
-                         {"Operating factor %", 1, 0, 0},
-                         {"Operating kW", 1, 0, 0},
-                         {"Share %", 1, 0, 0}};
-    TableContext t = {s, opt, nullptr, nullptr, nullptr, rs, top};
-    put_table(f, opt, cols, 8, n, fill_top, &t);
+    // The rank, the loads' columns, the share.
+    TextColumn cols[MAX_TABLE_COLUMNS] = {{"#", 1, 0, 0}};
+    TableContext t = {};
+    t.s = s;
+    t.opt = opt;
+    t.rs = rs;
+    t.top = top;
+    t.nbr_shown = terminal_columns(SUMMARY_ROW_COLUMNS, SUMMARY_NBR_ROW_COLUMNS, cols, 1, t.shown);
+    TextColumn share = {"Share %", 1, 0, 0};
+    cols[t.nbr_shown] = share;
+    put_table(f, opt, cols, t.nbr_shown + 1, n, fill_top, &t);
   }
   free(top);
 }
