@@ -101,6 +101,8 @@ Pos position_of(const XMLENTITY *e) {
 // ---------------------------------------------------------------- diagnostics
 
 void vadd(Checker *k, Pos at, int severity, const char *code, const char *format, va_list ap) {
+  // A warning that -W could not silence would be a fault of the checker.
+  if (severity != CHECK_ERROR && !is_warning_code(code)) abort();
   CheckResult *r = k->out;
   r->d = (CheckDiagnostic *)grow(r->d, r->count, &r->room, sizeof *r->d);
   va_list copy;
@@ -1061,16 +1063,21 @@ void clear_result(CheckResult *r) {
 
 } // namespace
 
-const char *const WARNING_CODES[] = {
+// Every warning and note of the checker: the one list that -W takes, the
+// help shows and the completion offers (from the help); tests hold the
+// manual page and docs/study-format.md to it. A new check adds its code
+// here and passes it to warning() or note(), which take no other.
+const char *const CHECK_WARNING_CODES[] = {
     "lf-twice",       "not-a-number",     "thousands-separator", "decimal-comma",     "unit",
     "order-value",    "quoted-order",     "misspelt-order",      "ignored-attribute", "same-name",
     "csv-unsafe",     "idle-condition",   "never-runs",          "empty-value",       "root-text-limit",
     "value-children", "value-attributes", "no-connected-load",   "no-name",           "no-swbs",
     "value-twice",    "condition-twice",  "pasted-twice",        "after-root",        "stray-text",
     "huge-value",     "not-finite",       "similar-conditions"};
+const size_t CHECK_NBR_WARNING_CODES = sizeof CHECK_WARNING_CODES / sizeof CHECK_WARNING_CODES[0];
 
 int is_warning_code(const char *code) {
-  for (const char *c : WARNING_CODES)
+  for (const char *c : CHECK_WARNING_CODES)
     if (strcmp(c, code) == 0) return 1;
   return 0;
 }

@@ -5,6 +5,8 @@
 #ifndef KPM_TOOLS_CHECK_CHECK_H
 #define KPM_TOOLS_CHECK_CHECK_H
 
+#include <cstddef>
+
 enum { CHECK_ERROR, CHECK_WARNING, CHECK_NOTE };
 
 struct CheckDiagnostic {
@@ -30,7 +32,11 @@ struct CheckResult {
 int check_study(const char *path, CheckResult *r);
 void free_check_result(CheckResult *r);
 
-// The code of every warning and note, for -W no-CODE: 1 when code is one.
+// The code of every warning and note, for -W no-CODE, in the order the help
+// lists them.
+extern const char *const CHECK_WARNING_CODES[];
+extern const size_t CHECK_NBR_WARNING_CODES;
+// 1 when code is one of them.
 int is_warning_code(const char *code);
 
 #endif

@@ -16,10 +16,22 @@ static const ToolOption OPTIONS[] = {
     {OPT_SILENCE, 'W', nullptr, "no-CODE", 0, "silence the warning or note CODE (repeatable; -Wno-CODE)"},
     {OPT_WERROR, 0, "werror", nullptr, 0, "exit with status 1 when there is any warning"},
 };
-static const ToolProgram PROGRAM = {"kpm-check", "STUDY...",
-                                    "Check kpm study files: every error on which kpm would stop, and warnings for\n"
-                                    "what kpm reads silently in a way the author may not have meant.\n",
-                                    OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0], "A STUDY of '-' is standard input.\n"};
+static ToolProgram PROGRAM = {"kpm-check", "STUDY...",
+                              "Check kpm study files: every error on which kpm would stop, and warnings for\n"
+                              "what kpm reads silently in a way the author may not have meant.\n",
+                              OPTIONS, sizeof OPTIONS / sizeof OPTIONS[0], nullptr};
+
+// The help's notes: standard input, and the codes that -W takes.
+static const char *help_notes(void) {
+  size_t size = 128;
+  for (size_t i = 0; i < CHECK_NBR_WARNING_CODES; i++) size += strlen(CHECK_WARNING_CODES[i]) + 2;
+  char *notes = (char *)tool_calloc(size, 1);
+  int n = snprintf(notes, size, "A STUDY of '-' is standard input.\nCODE is a warning or note:");
+  for (size_t i = 0; i < CHECK_NBR_WARNING_CODES; i++)
+    n += snprintf(notes + n, size - (size_t)n, "%s %s", i ? "," : "", CHECK_WARNING_CODES[i]);
+  snprintf(notes + n, size - (size_t)n, ".\n");
+  return notes;
+}
 
 static const char *severity_name(int severity) {
   return severity == CHECK_ERROR ? "error" : severity == CHECK_WARNING ? "warning" : "note";
@@ -48,6 +60,8 @@ static void plural(char *buf, size_t n, long count, const char *word) {
 int main(int argc, char **argv) {
   ToolArgs a;
   tool_start(&PROGRAM, &a, argc, argv);
+  static const char *notes = help_notes(); // reachable until the end, as the program's own
+  PROGRAM.notes = notes;
   // Static, so that what they point to stays reachable on the early returns.
   static Options o;
   static const char **files;

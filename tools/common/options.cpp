@@ -39,11 +39,14 @@ static void put_option(FILE *f, const ToolOption *o, int width) {
   }
 }
 
-// Words put on lines of at most HELP_COLUMNS columns.
-static void put_wrapped(FILE *f, const char *text) {
+// The n bytes of text (no line break among them) as words on lines of at
+// most HELP_COLUMNS columns.
+static void put_wrapped(FILE *f, const char *text, size_t n) {
   int column = 0;
-  while (*text) {
-    size_t word = strcspn(text, " ");
+  const char *end = text + n;
+  while (text < end) {
+    size_t word = 0;
+    while (text + word < end && text[word] != ' ') word++;
     if (column && column + 1 + (int)word > HELP_COLUMNS) {
       fputc('\n', f);
       column = 0;
@@ -54,7 +57,7 @@ static void put_wrapped(FILE *f, const char *text) {
     fwrite(text, 1, word, f);
     column += (int)word;
     text += word;
-    while (*text == ' ') text++;
+    while (text < end && *text == ' ') text++;
   }
   fputc('\n', f);
 }
@@ -71,7 +74,11 @@ void tool_print_help(FILE *f, const ToolProgram *p) {
   for (size_t i = 0; i < p->nbr_options; i++) put_option(f, &p->options[i], width);
   for (const ToolOption &o : COMMON_OPTIONS) put_option(f, &o, width);
   fputc('\n', f);
-  if (p->notes) fputs(p->notes, f);
+  for (const char *line = p->notes; line && *line;) {
+    size_t n = strcspn(line, "\n");
+    put_wrapped(f, line, n);
+    line += n + (line[n] ? 1 : 0);
+  }
   char statuses[1024];
   int n = snprintf(statuses, sizeof statuses, "Exit status:");
   for (int status = 0; status < 10; status++) {
@@ -80,7 +87,7 @@ void tool_print_help(FILE *f, const ToolProgram *p) {
       n += snprintf(statuses + n, sizeof statuses - (size_t)n, "%s %d %s", n > 12 ? ";" : "", status, meaning);
   }
   if (n < (int)sizeof statuses - 1) strcat(statuses, ".");
-  put_wrapped(f, statuses);
+  put_wrapped(f, statuses, strlen(statuses));
   fputs("\nReport problems to the kpm project's issue tracker.\n", f);
 }
 

@@ -86,7 +86,7 @@ struct ToolProgram {
   const char *about;    // what the program does: lines after the usage line, each ending in "\n"
   const ToolOption *options;
   size_t nbr_options;
-  const char *notes; // lines after the options, each ending in "\n" (null: none)
+  const char *notes; // lines after the options, each ending in "\n", longer ones wrapped (null: none)
 };
 
 // The command line as tool_next_arg walks it.
