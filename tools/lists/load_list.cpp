@@ -206,8 +206,11 @@ const char *study_text_reason(int problem) {
     return "holds a NUL byte, where kpm would end the text";
   case TEXT_HAS_SPACE:
     return "begins or ends with white space, which kpm would trim away";
-  case TEXT_TOO_LONG:
-    return "is longer than the 65535 bytes that kpm reads in a text";
+  case TEXT_TOO_LONG: {
+    static char reason[80];
+    snprintf(reason, sizeof reason, "is longer than the %zu bytes that kpm reads in a text", STUDY_TEXT_MAX);
+    return reason;
+  }
   case TEXT_EMPTY:
     return "is empty";
   default:
@@ -249,7 +252,9 @@ char *lf_start_tag(const char *oc, size_t oc_length, const char *ac, size_t ac_l
   // so that a "/" at its end cannot make the tag an empty-element tag.
   size_t n = 7 + oc_length + (oc_form == VALUE_QUOTED ? 2 : 0) + 4 + ac_length + (ac_form == VALUE_QUOTED ? 2 : 1) + 1;
   if (n - 2 > STUDY_TAG_MAX) {
-    *why = "are too long together for kpm's tag of at most 65534 bytes";
+    static char reason[80];
+    snprintf(reason, sizeof reason, "are too long together for kpm's tag of at most %zu bytes", STUDY_TAG_MAX);
+    *why = reason;
     return nullptr;
   }
   size_t cap = 0;
@@ -1352,18 +1357,18 @@ static int fixed_number(Import *im, const ListRow *row, const RowNumbers *rn, in
                    shown(buf, text, c->length));
     return -1;
   }
-  // The ranges that kpm's checks accept.
-  if (kind == LIST_CONNECTED_LOAD && x < 0) {
+  // The ranges of kpm's own checks.
+  if (kind == LIST_CONNECTED_LOAD && connected_load_is_illegal(x)) {
     csv_diag_error(im->diag, row->row, column, "connected_load %s is out of range (kpm accepts 0 or more)",
                    shown(buf, text, c->length));
     return -1;
   }
-  if (kind == LIST_PEAK_FRACTION && (x < 0 || x > 1)) {
+  if (kind == LIST_PEAK_FRACTION && peak_fraction_is_illegal(x)) {
     csv_diag_error(im->diag, row->row, column, "peak_fraction %s is out of range (kpm accepts 0 to 1)",
                    shown(buf, text, c->length));
     return -1;
   }
-  if (kind == LIST_PF && (x < -1 || x > 1 || x == 0)) {
+  if (kind == LIST_PF && power_factor_is_illegal(x)) {
     csv_diag_error(im->diag, row->row, column, "pf %s is out of range (kpm accepts -1 to 1, but not 0)",
                    shown(buf, text, c->length));
     return -1;
@@ -1431,10 +1436,10 @@ static void check_row(Import *im, const ListRow *row) {
     const char *name = nullptr;
     const char *why = nullptr;
     int *reported = col->star ? &im->stars[col->index].reported : &im->pairs[col->index].reported;
-    if (v < 0 || v > 1) {
+    if (load_factor_is_illegal(v)) {
       csv_diag_error(im->diag, row->row, column, "%s is out of range (kpm accepts 0 to 1)",
                      subject(who, sizeof who, nullptr, pair, c->text, c->length, 0));
-    } else if (v > peak_fraction && peak >= 0) {
+    } else if (load_factor_above_peak(v, peak_fraction) && peak >= 0) {
       csv_diag_error(im->diag, row->row, column,
                      "%s is above the load's peak fraction %g (kpm accepts up to the peak fraction)",
                      subject(who, sizeof who, nullptr, pair, c->text, c->length, 0), peak_fraction);

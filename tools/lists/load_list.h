@@ -13,7 +13,7 @@
 #include <cstdio>
 
 #include "tools/common/csv_read.h"
-#include "xml/common.h"
+#include "xml/xmlentity.h"
 
 // What a header cell names.
 enum {
@@ -99,9 +99,10 @@ enum {
 int list_number_marks(const char *s, size_t n);
 
 // The study file reader keeps the text of an element only up to this length,
-// and a tag (such as an lf start tag with its two condition names) up to the second.
-const size_t STUDY_TEXT_MAX = 65535;
-const size_t STUDY_TAG_MAX = 65534;
+// and a tag (such as an lf start tag with its two condition names) up to the
+// second: what its working buffer holds, less the NUL (and a tag's "/").
+const size_t STUDY_TEXT_MAX = (size_t)XML_BUFFER_SIZE - 1;
+const size_t STUDY_TAG_MAX = (size_t)XML_BUFFER_SIZE - 2;
 
 // Whether kpm reads a text back exactly as written into an element
 // (kpm decodes no entity and trims element texts).

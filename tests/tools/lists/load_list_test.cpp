@@ -213,6 +213,27 @@ TEST(StudyText, WhatAnElementCanHold) {
     EXPECT_EQ(study_text_problem(c.text.data(), c.text.size(), c.allow_empty), c.problem) << c.text.substr(0, 20);
 }
 
+// The importer's limits are the reader's own: the longest text and tag it
+// keeps read cleanly, one byte more overruns its buffer.
+TEST(StudyText, TheLimitsAreTheReadersOwn) {
+  struct Case {
+    std::string xml;
+    int status;
+  } cases[] = {
+      {"<kpm>" + std::string(STUDY_TEXT_MAX, 'x') + "</kpm>", XML_OK},
+      {"<kpm>" + std::string(STUDY_TEXT_MAX + 1, 'x') + "</kpm>", XML_OVERRUN},
+      {"<kpm " + std::string(STUDY_TAG_MAX - 4, 'a') + "></kpm>", XML_OK},
+      {"<kpm " + std::string(STUDY_TAG_MAX - 3, 'a') + "></kpm>", XML_OVERRUN},
+  };
+  for (const Case &c : cases) {
+    FILE *in = fmemopen((void *)c.xml.data(), c.xml.size(), "rb");
+    int status = -1;
+    free_XMLENTITY(readfile_XMLENTITY(in, &status));
+    fclose(in);
+    EXPECT_EQ(status, c.status) << c.xml.size();
+  }
+}
+
 // The names as kpm's own tag splitting gives them back from the start tag.
 std::vector<std::string> split_by_kpm(const std::string &tag) {
   std::string text = tag.substr(1, tag.size() - 2); // between "<" and ">"
