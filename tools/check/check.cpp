@@ -565,7 +565,7 @@ void check_number(Checker *k, const XMLENTITY *e, const char *what) {
   const char *s = e->data;
   if (!s || !*s) return;
   char *end;
-  double v = strtod(s, &end);
+  strtod(s, &end);
   const char *rest = end;
   while (is_blank((unsigned char)*rest)) rest++;
   if (end != s && !*rest) return; // wholly a number
@@ -610,7 +610,6 @@ void check_number(Checker *k, const XMLENTITY *e, const char *what) {
       return;
     }
   }
-  (void)v;
   warning(k, at, "not-a-number", "%s %s is not a number: kpm reads %s", what, quote(s).text, reads.text);
 }
 
@@ -659,11 +658,9 @@ void check_ignored_attributes(Checker *k, const XMLENTITY *e) {
 }
 
 void check_condition_name(Checker *k, const XMLENTITY *e) {
-  int orders = 0;
   for (const XMLENTITY *a = e->attr; a; a = a->next) {
     Pos at = position_of(a);
     if (a->name && strcmp(a->name, "order") == 0) {
-      orders++;
       const char *v = a->data;
       if (!v) {
         warning(k, at, "order-value", "order without a value: kpm reads 0");
@@ -686,7 +683,6 @@ void check_condition_name(Checker *k, const XMLENTITY *e) {
       warning(k, at, "ignored-attribute", "attribute %s of a condition's <name> is ignored", quote(a->name).text);
     }
   }
-  (void)orders;
   if (e->data && !*e->data)
     warning(k, position_of(e), "empty-value", "<name> has an empty text: it makes no condition");
   for (const XMLENTITY *c = e->child; c; c = c->next)
@@ -696,8 +692,6 @@ void check_condition_name(Checker *k, const XMLENTITY *e) {
       break;
     }
 }
-
-const char *const NUMERIC[] = {"connected_load", "peak_fraction", "pf"};
 
 void check_load_element(Checker *k, const XMLENTITY *load) {
   check_ignored_attributes(k, load);
@@ -723,7 +717,6 @@ void check_load_element(Checker *k, const XMLENTITY *load) {
   if (!last[V_CONNECTED]) warning(k, at, "no-connected-load", "this load has no <connected_load>: kpm takes 0 kW");
   if (!last[V_NAME]) warning(k, at, "no-name", "this load has no <name>: the report shows (null)");
   if (!last[V_SWBS]) warning(k, at, "no-swbs", "this load has no <swbs>: the report shows (null)");
-  (void)NUMERIC;
 }
 
 void check_group(Checker *k, const XMLENTITY *group) {

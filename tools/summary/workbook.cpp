@@ -189,7 +189,6 @@ static void put_groups_sheets(Workbook *w, Summary *s) {
                                        "share"};
   static const double widths[] = {22, 18, 18, 18, 10};
   GroupShare *shares = (GroupShare *)tool_calloc((size_t)s->nbr_groups, sizeof *shares);
-  char key[4 * SUMMARY_CELL_COLUMNS + 4];
   lxw_worksheet *ws = nullptr;
   int part = 0, row = XLSX_SHEET_ROWS;
   for (int p = 0; p < s->nbr_pairs; p++) {
@@ -227,7 +226,6 @@ static void put_groups_sheets(Workbook *w, Summary *s) {
   }
   if (!ws) ws = table_sheet(w, "SWBS", ++part, header, 5, widths), row = 1;
   end_table(ws, row, 5);
-  (void)key;
   free(shares);
 }
 
