@@ -62,7 +62,7 @@ uint64_t name_hash(uint64_t h, const void *bytes, size_t n);
 struct NameSlot {
   const char *key; // null: a free slot
   size_t length;   // bytes of key
-  uint64_t hash;
+  uint32_t hash;   // the low bits of its hash, which place it
   int value;
 };
 struct NameKeys; // the blocks that hold a table's own copies of its keys
@@ -93,12 +93,10 @@ int name_table_add(NameTable *t, const char *key, size_t length, int value);
 const char *name_table_key(const NameTable *t, const char *key, size_t length);
 // Releases what the table took (not room given to name_table_init_on).
 void name_table_free(NameTable *t);
-// Records as keys, by their address (a table that copies its keys).
-inline int name_table_find_address(const NameTable *t, const void *record) {
-  return name_table_find(t, (const char *)&record, sizeof record);
-}
-inline int name_table_add_address(NameTable *t, const void *record, int value) {
-  return name_table_add(t, (const char *)&record, sizeof record, value);
-}
+// Records as keys, by their address, with a hash of their own that costs one
+// multiplication (the programs look records up millions of times): a table
+// holds addresses or names, never both, and copies its keys.
+int name_table_find_address(const NameTable *t, const void *record);
+int name_table_add_address(NameTable *t, const void *record, int value);
 
 #endif

@@ -39,22 +39,26 @@ void name_table_init_on(NameTable *t, NameSlot *room, size_t nbr_slots) {
   t->limit = nbr_slots / 2;
 }
 
-static NameSlot *find_slot(const NameTable *t, const char *key, size_t length, uint64_t hash) {
+static NameSlot *find_slot(const NameTable *t, const char *key, size_t length, uint32_t hash) {
   for (size_t i = (size_t)hash & t->mask;; i = (i + 1) & t->mask) {
     NameSlot *s = &t->slots[i];
     if (!s->key || (s->hash == hash && s->length == length && memcmp(s->key, key, length) == 0)) return s;
   }
 }
 
-int name_table_find(const NameTable *t, const char *key, size_t length) {
+static int find_hashed(const NameTable *t, const char *key, size_t length, uint32_t hash) {
   if (!t->slots) return -1;
-  NameSlot *s = find_slot(t, key, length, name_hash(NAME_HASH_START, key, length));
+  NameSlot *s = find_slot(t, key, length, hash);
   return s->key ? s->value : -1;
+}
+
+int name_table_find(const NameTable *t, const char *key, size_t length) {
+  return find_hashed(t, key, length, (uint32_t)name_hash(NAME_HASH_START, key, length));
 }
 
 const char *name_table_key(const NameTable *t, const char *key, size_t length) {
   if (!t->slots) return nullptr;
-  return find_slot(t, key, length, name_hash(NAME_HASH_START, key, length))->key;
+  return find_slot(t, key, length, (uint32_t)name_hash(NAME_HASH_START, key, length))->key;
 }
 
 static void grow(NameTable *t) {
@@ -86,9 +90,8 @@ static const char *copy_key(NameTable *t, const char *key, size_t length) {
   return copy;
 }
 
-int name_table_add(NameTable *t, const char *key, size_t length, int value) {
+static int add_hashed(NameTable *t, const char *key, size_t length, uint32_t hash, int value) {
   if (!t->limit && (!t->slots || 2 * (t->used + 1) > t->mask + 1)) grow(t);
-  uint64_t hash = name_hash(NAME_HASH_START, key, length);
   NameSlot *s = find_slot(t, key, length, hash);
   if (s->key) return s->value;
   if (t->limit && t->used >= t->limit) return -1;
@@ -98,6 +101,23 @@ int name_table_add(NameTable *t, const char *key, size_t length, int value) {
   s->value = value;
   t->used++;
   return -1;
+}
+
+int name_table_add(NameTable *t, const char *key, size_t length, int value) {
+  return add_hashed(t, key, length, (uint32_t)name_hash(NAME_HASH_START, key, length), value);
+}
+
+// Fibonacci hashing: the address's bits spread over the high half of one product.
+static uint32_t address_hash(const void *record) {
+  return (uint32_t)(((uint64_t)(uintptr_t)record * 0x9E3779B97F4A7C15ull) >> 32);
+}
+
+int name_table_find_address(const NameTable *t, const void *record) {
+  return find_hashed(t, (const char *)&record, sizeof record, address_hash(record));
+}
+
+int name_table_add_address(NameTable *t, const void *record, int value) {
+  return add_hashed(t, (const char *)&record, sizeof record, address_hash(record), value);
 }
 
 void name_table_free(NameTable *t) {
