@@ -38,9 +38,16 @@ TEST(NameTable, KeysAreBytesOfAnyKind) {
   EXPECT_EQ(name_table_find(&t, "", 0), 1);
   EXPECT_EQ(name_table_find(&t, "a\0c", 3), 3);
   EXPECT_EQ(name_table_find(&t, long_key.data(), long_key.size()), 4);
-  int records[3];
-  for (int i = 0; i < 3; i++) name_table_add_address(&t, &records[i], 10 + i);
-  EXPECT_EQ(name_table_find_address(&t, &records[2]), 12);
+  name_table_free(&t);
+}
+
+TEST(NameTable, RecordsByTheirAddress) {
+  NameTable t;
+  name_table_init(&t, 0, 1, nullptr);
+  int records[3000];
+  for (int i = 0; i < 3000; i++) ASSERT_EQ(name_table_add_address(&t, &records[i], i), -1);
+  EXPECT_EQ(name_table_add_address(&t, &records[7], 1), 7);
+  EXPECT_EQ(name_table_find_address(&t, &records[2999]), 2999);
   EXPECT_EQ(name_table_find_address(&t, &t), -1);
   name_table_free(&t);
 }
