@@ -5,7 +5,7 @@
 #include <pthread.h>
 
 #include "calc/calc.h"
-#include "xml/xmlentity.h"
+#include "xml/common.h"
 
 // Load factors ahead whose records are fetched into cache, and their loads at
 // half the distance: a pair's load factors lie one per load, apart in memory.

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "calc/calc.h"
-#include "xml/xmlentity.h"
+#include "xml/common.h"
 
 void print_study(FILE *stream, LoadStudy *z) {
   if (!stream || !z) return;

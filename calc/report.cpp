@@ -12,7 +12,7 @@
 #include <sys/stat.h>
 
 #include "calc/calc.h"
-#include "xml/xmlentity.h"
+#include "xml/common.h"
 
 // Room for any double in "%f": 309 integer digits, sign, point, 6 decimals, NUL.
 static const int REAL_TEXT_SIZE = 320;

@@ -11,10 +11,7 @@ char *copystring(const char *s) {
   if (!s) return nullptr;
   size_t n = strlen(s);
   char *copy = (char *)model_take(n + 1);
-  if (!copy) {
-    fprintf(stderr, " *** ERROR: Out of memory in copystring\n");
-    exit(1);
-  }
+  if (!copy) kpm_out_of_memory(" *** ERROR: Out of memory in copystring\n");
   memcpy(copy, s, n + 1);
   return copy;
 }

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include "study/study.h"
-#include "tools/check.h"
-#include "tools/tool.h"
+#include "tools/check/check.h"
+#include "tools/common/tool.h"
 #include "xml/xmlentity.h"
 
 static char path[64];

@@ -11,8 +11,8 @@
 #include <unistd.h>
 
 #include "study/study.h"
-#include "tools/load_list.h"
-#include "tools/tool.h"
+#include "tools/lists/load_list.h"
+#include "tools/common/tool.h"
 
 static char path[64];
 static FILE *diag_sink;
@@ -20,7 +20,9 @@ static FILE *diag_sink;
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
   snprintf(path, sizeof path, "/tmp/kpm-fuzz-csv-%ld.xml", (long)getpid());
   diag_sink = fopen("/dev/null", "w");
-  tool_set_program("fuzz_csv");
+  static const ToolProgram program = {"fuzz_csv", "", "", nullptr, 0, nullptr};
+  static ToolArgs args;
+  tool_start(&program, &args, 0, nullptr);
   return diag_sink ? 0 : 1;
 }
 

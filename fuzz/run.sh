@@ -18,7 +18,7 @@ seed_dir() { # target folder
   {
     if [ "$1" = fuzz_csv ]; then
       # The load lists of the tests: the CSV reader's target takes no XML.
-      find "$top/tests/tools/kpm-import" "$top/examples" -name '*.csv' -type f -size -16k -print0
+      find "$top/tests/tools/lists/kpm-import" "$top/examples" -name '*.csv' -type f -size -16k -print0
     else
       [ -d "$corpus" ] && find "$corpus" -type f -size -16k -print0
       find "$top/tests/cli" "$top/examples" -name '*.xml' -type f -print0

@@ -92,10 +92,7 @@ void release_study_memory(void) {
 // One zero-filled record, or the allocator's own out-of-memory line and exit.
 static void *alloc_record(int stream, size_t size, const char *message) {
   void *p = stream_take(stream, size);
-  if (!p) {
-    fputs(message, stderr);
-    exit(1);
-  }
+  if (!p) kpm_out_of_memory(message);
   return p;
 }
 

@@ -11,13 +11,12 @@
 #include "study/study.h"
 #include "xml/xmlentity.h"
 
+static const char *const PREPARATION_OUT_OF_MEMORY = " *** ERROR: Out of memory in post_process_xml_file()\n";
+
 static void *take_zeroed(size_t count, size_t size) {
   // calloc(0) may legally return null; never ask for nothing.
   void *p = kpm_calloc(count ? count : 1, size);
-  if (!p) {
-    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
-    exit(1);
-  }
+  if (!p) kpm_out_of_memory(PREPARATION_OUT_OF_MEMORY);
   return p;
 }
 
@@ -25,10 +24,7 @@ static void *take_zeroed(size_t count, size_t size) {
 // count is at most the number of load factors, so count * size cannot overflow.
 static LoadFactor **take_lfs(size_t count) {
   LoadFactor **p = (LoadFactor **)model_take(count * sizeof(LoadFactor *));
-  if (!p) {
-    fprintf(stderr, " *** ERROR: Out of memory in post_process_xml_file()\n");
-    exit(1);
-  }
+  if (!p) kpm_out_of_memory(PREPARATION_OUT_OF_MEMORY);
   return p;
 }
 
@@ -98,50 +94,33 @@ static AmbientCondition *sort_ambient_conditions(AmbientCondition *list, int *co
 }
 
 // Name lookup without debug: the first condition of a name in the sorted list,
-// in O(1). Debug runs scan literally, since their trace shows each comparison.
-struct NameSlot {
-  const char *name; // null: empty slot
-  void *rec;        // the condition record
+// in O(1), through a table of names whose values are positions in the list.
+// Debug runs scan literally, since their trace shows each comparison.
+struct ConditionNames {
+  NameTable table;
+  void **records; // the condition records by position in the sorted list
 };
 
-struct NameTable {
-  NameSlot *slot;
-  size_t mask; // slot count - 1, a power of two
-};
-
-// FNV-1a, 64-bit: cheap and spreads short names well.
-static size_t hash_name(const char *s) {
-  uint64_t h = 14695981039346656037ULL;
-  for (; *s; s++) {
-    h ^= (unsigned char)*s;
-    h *= 1099511628211ULL;
-  }
-  return (size_t)h;
-}
-
-// Room for n names at most half full, so probes stay short.
-static void init_name_table(NameTable *t, int n) {
-  size_t size = 4;
-  while (size < 2 * (size_t)n) size *= 2;
-  t->slot = (NameSlot *)take_zeroed(size, sizeof(NameSlot));
-  t->mask = size - 1;
+static void init_condition_names(ConditionNames *c, int n) {
+  name_table_init(&c->table, (size_t)n, 0, PREPARATION_OUT_OF_MEMORY);
+  c->records = (void **)take_zeroed((size_t)n, sizeof(void *));
 }
 
 // Keeps the first record of each name: conditions are added in sorted order.
-static void add_name(NameTable *t, const char *name, void *rec) {
-  if (!name) return;
-  size_t i = hash_name(name) & t->mask;
-  for (; t->slot[i].name; i = (i + 1) & t->mask)
-    if (strcmp(t->slot[i].name, name) == 0) return;
-  t->slot[i].name = name;
-  t->slot[i].rec = rec;
+static void add_condition_name(ConditionNames *c, const char *name, int index, void *rec) {
+  c->records[index] = rec;
+  if (name) name_table_add(&c->table, name, strlen(name), index);
 }
 
-static void *find_name(const NameTable *t, const char *name) {
+static void *find_name(const ConditionNames *c, const char *name) {
   if (!name) return nullptr;
-  for (size_t i = hash_name(name) & t->mask; t->slot[i].name; i = (i + 1) & t->mask)
-    if (strcmp(t->slot[i].name, name) == 0) return t->slot[i].rec;
-  return nullptr;
+  int i = name_table_find(&c->table, name, strlen(name));
+  return i < 0 ? nullptr : c->records[i];
+}
+
+static void free_condition_names(ConditionNames *c) {
+  name_table_free(&c->table);
+  free(c->records);
 }
 
 // Load factors share the copies of condition names (see the reader), so the
@@ -153,7 +132,7 @@ struct SeenNames {
   void *rec[SEEN_NAMES];
 };
 
-static void *find_seen_name(SeenNames *seen, const NameTable *t, const char *name) {
+static void *find_seen_name(SeenNames *seen, const ConditionNames *t, const char *name) {
   size_t i = ((uintptr_t)name >> 3) & (SEEN_NAMES - 1);
   if (name && seen->name[i] == name) return seen->rec[i];
   void *rec = find_name(t, name);
@@ -167,8 +146,8 @@ struct Prep {
   int nbr_oc;         // length of the sorted oc list
   int nbr_ac;         // length of the sorted ac list
   size_t nbr_pairs;   // nbr_oc * nbr_ac; a pair's index is oc->index * nbr_ac + ac->index
-  NameTable oc_names; // without debug only
-  NameTable ac_names; // without debug only
+  ConditionNames oc_names; // without debug only
+  ConditionNames ac_names; // without debug only
   SeenNames oc_seen;  // without debug only
   SeenNames ac_seen;  // without debug only
   int *stamp;         // per pair: serial of the latest load that used it
@@ -447,18 +426,18 @@ int post_process_xml_file(LoadStudy *z) {
   p.count = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
   p.givers = (int *)take_zeroed(p.nbr_pairs, sizeof(int));
   if (!z->debug) {
-    init_name_table(&p.oc_names, p.nbr_oc);
-    for (OperationalCondition *oc = z->oc; oc; oc = oc->next) add_name(&p.oc_names, oc->name, oc);
-    init_name_table(&p.ac_names, p.nbr_ac);
-    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) add_name(&p.ac_names, ac->name, ac);
+    init_condition_names(&p.oc_names, p.nbr_oc);
+    for (OperationalCondition *oc = z->oc; oc; oc = oc->next) add_condition_name(&p.oc_names, oc->name, oc->index, oc);
+    init_condition_names(&p.ac_names, p.nbr_ac);
+    for (AmbientCondition *ac = z->ac; ac; ac = ac->next) add_condition_name(&p.ac_names, ac->name, ac->index, ac);
   }
 
   int status = link_and_check_loads(z, &p);
   if (p.problems) status = 1; // a checker's study is not calculated then
   if (status == 0) build_results(z, &p);
 
-  free(p.oc_names.slot);
-  free(p.ac_names.slot);
+  free_condition_names(&p.oc_names);
+  free_condition_names(&p.ac_names);
   free(p.stamp);
   free(p.count);
   free(p.givers);

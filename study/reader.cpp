@@ -110,38 +110,24 @@ static void replace_string(char **field, const char *text) { *field = copystring
 // copies. Nothing writes to the copies. Names beyond the table's room are
 // copied as any other text.
 static const size_t SHARED_NAME_SLOTS = 8192; // a power of two; kept at most half full
-struct SharedName {
-  char *copy; // null: empty slot
-  size_t hash;
-};
-static SharedName shared_names[SHARED_NAME_SLOTS];
-static size_t shared_name_count;
+static NameSlot shared_name_room[SHARED_NAME_SLOTS];
+static NameTable shared_names;
 
-static void forget_shared_names(void) {
-  memset(shared_names, 0, sizeof shared_names);
-  shared_name_count = 0;
-}
+static void forget_shared_names(void) { name_table_init_on(&shared_names, shared_name_room, SHARED_NAME_SLOTS); }
 
 static void share_string(char **field, const char *text) {
   if (!text) {
     *field = nullptr;
     return;
   }
-  size_t h = 14695981039346656037ULL; // FNV-1a
-  for (const char *p = text; *p; p++) h = (h ^ (unsigned char)*p) * 1099511628211ULL;
-  size_t i = h & (SHARED_NAME_SLOTS - 1);
-  for (; shared_names[i].copy; i = (i + 1) & (SHARED_NAME_SLOTS - 1)) {
-    if (shared_names[i].hash == h && strcmp(shared_names[i].copy, text) == 0) {
-      *field = shared_names[i].copy;
-      return;
-    }
+  size_t n = strlen(text);
+  const char *shared = name_table_key(&shared_names, text, n);
+  if (shared) {
+    *field = (char *)shared;
+    return;
   }
   *field = copystring(text);
-  if (shared_name_count < SHARED_NAME_SLOTS / 2) {
-    shared_names[i].copy = *field;
-    shared_names[i].hash = h;
-    shared_name_count++;
-  }
+  name_table_add(&shared_names, *field, n, 0);
 }
 
 static int read_condition_group(LoadStudy *z, const XMLENTITY *group, int ambient) {

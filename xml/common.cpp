@@ -1,9 +1,11 @@
-// Helpers shared by every folder: the one allocation point and the null-safe "%s".
+// Helpers shared by every folder: the one allocation point, out of memory and
+// the null-safe "%s".
+#include <cstdio>
 #include <cstdlib>
 #include <pthread.h>
 #include <sys/mman.h>
 
-#include "xml/xmlentity.h"
+#include "xml/common.h"
 
 #ifdef KPM_ALLOC_HOOK
 // Test builds only: KPM_FAIL_ALLOC_AT=N in the environment makes the N-th
@@ -69,3 +71,11 @@ void kpm_give_block(void *block) {
 }
 
 const char *str_or_null(const char *s) { return s ? s : "(null)"; }
+
+KpmOutOfMemoryHook kpm_out_of_memory_hook = nullptr;
+
+void kpm_out_of_memory(const char *line) {
+  if (kpm_out_of_memory_hook) kpm_out_of_memory_hook();
+  fputs(line, stderr);
+  exit(1);
+}

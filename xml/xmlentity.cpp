@@ -143,20 +143,14 @@ void xml_positions_on(void) { xml_positions = 1; }
 
 XMLENTITY *alloc_XMLENTITY(void) {
   XMLENTITY *e = (XMLENTITY *)xml_take(sizeof(XMLENTITY));
-  if (!e) {
-    fprintf(stderr, " *** ERROR: Out of memory in alloc_XMLENTITY()\n");
-    exit(1);
-  }
+  if (!e) kpm_out_of_memory(" *** ERROR: Out of memory in alloc_XMLENTITY()\n");
   memset(e, 0, sizeof *e);
   return e;
 }
 
 char *xmlcopytext(const char *s, size_t n) {
   char *copy = (char *)xml_take(n + 1);
-  if (!copy) {
-    fprintf(stderr, " *** ERROR: Out of Memory in xmlcopystring()\n");
-    exit(1);
-  }
+  if (!copy) kpm_out_of_memory(" *** ERROR: Out of Memory in xmlcopystring()\n");
   // Names and values are mostly a few bytes: two overlapping fixed-size moves
   // copy them without a library call.
   if (n >= 8 && n <= 16) {

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "xml/common.h" // the allocator and string helpers that every folder shares
+
 // Item types (the `type` field).
 enum {
   XML_UNKNOWN = 0, // "<!" declaration that is neither comment nor CDATA; also every attribute record
@@ -105,37 +107,6 @@ long xml_root_text_length(void);
 extern int xml_verbose;
 void xml_verbose_on(void);
 void xml_verbose_off(void);
-
-// Under AddressSanitizer every record and string is a heap block of its own,
-// instead of a piece of a larger block, so that the sanitizer sees each one's bounds.
-#if defined(__SANITIZE_ADDRESS__)
-#define KPM_PLAIN_HEAP 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define KPM_PLAIN_HEAP 1
-#endif
-#endif
-
-// Every heap block of the program is taken here (zero-filled, like calloc),
-// so that tests can make a chosen allocation fail. Returns null on failure.
-void *kpm_calloc(size_t count, size_t size);
-// Allocators with blocks of their own ask this first: non-zero when the
-// current allocation is to fail (only ever in the allocation-failure test build).
-int kpm_alloc_fails(void);
-
-// Large blocks for the reader's records and the study model: KPM_BLOCK_SIZE
-// bytes aligned to KPM_BLOCK_SIZE. A block
-// given back is kept for the next taker rather than returned to the system,
-// so the model of a large study grows into the memory its XML tree leaves,
-// already paged in. A block comes with whatever it last held.
-const size_t KPM_BLOCK_SIZE = (size_t)2 << 20;
-void *kpm_take_block(void); // null when memory is exhausted
-void kpm_give_block(void *block);
-
-// Text for a possibly-null string given to "%s": "(null)" for null.
-// Always use it: a compiler may turn printf("%s\n", p) into puts(p), which
-// does not survive a null pointer.
-const char *str_or_null(const char *s);
 
 // New zero-filled record (type XML_UNKNOWN). Out of memory: message, exit(1).
 XMLENTITY *alloc_XMLENTITY(void);

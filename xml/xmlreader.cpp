@@ -164,10 +164,7 @@ inline bool is_space(int c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 char *take_buffer(int level) {
   if (!work_buffers[level]) {
     work_buffers[level] = (char *)kpm_calloc(XML_BUFFER_SIZE, 1);
-    if (!work_buffers[level]) {
-      fprintf(stderr, " *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
-      exit(1);
-    }
+    if (!work_buffers[level]) kpm_out_of_memory(" *** ERROR: Out of memory in fget_XMLENTITY() 1\n");
   }
   return work_buffers[level];
 }
